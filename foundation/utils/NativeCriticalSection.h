@@ -1,0 +1,48 @@
+// In-process critical section: recursive when it has a name, a plain mutex when it has none.
+#pragma once
+
+#include <pthread.h>
+
+#include <string>
+
+#include "foundation/utils/NativeLock.h"
+#include "foundation/utils/ThreadAnnotations.h"
+
+namespace ZEZUUtils {
+
+class ZEZU_CAPABILITY("mutex") NativeCriticalSection {
+public:
+    // An empty name makes a plain (non-recursive) mutex; any other name a recursive lock.
+    explicit NativeCriticalSection(const std::string& name = std::string());
+    ~NativeCriticalSection();
+    NativeCriticalSection(const NativeCriticalSection&) = delete;
+    NativeCriticalSection& operator=(const NativeCriticalSection&) = delete;
+
+    // Blocks until the lock is held. Only a named lock may be entered again by its holder.
+    void enter() ZEZU_ACQUIRE();
+    void leave() ZEZU_RELEASE();
+
+    const std::string& name() const { return name_; }
+    bool isUnnamed() const { return unnamed_; }
+
+private:
+    std::string name_;
+    bool unnamed_;
+    pthread_mutex_t mutex_;
+};
+
+// Holds a critical section for the length of a scope.
+class ZEZU_SCOPED_CAPABILITY ScopedCriticalSection {
+public:
+    explicit ScopedCriticalSection(NativeCriticalSection& section) ZEZU_ACQUIRE(section) : section_(section) {
+        section_.enter();
+    }
+    ~ScopedCriticalSection() ZEZU_RELEASE() { section_.leave(); }
+    ScopedCriticalSection(const ScopedCriticalSection&) = delete;
+    ScopedCriticalSection& operator=(const ScopedCriticalSection&) = delete;
+
+private:
+    NativeCriticalSection& section_;
+};
+
+}  // namespace ZEZUUtils
