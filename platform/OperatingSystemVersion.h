@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -14,5 +15,8 @@ struct OperatingSystemVersion {
 // ProductVersion of <local root>/System/Library/CoreServices/SystemVersion.plist when that
 // file exists, else VERSION_ID of /etc/os-release ("12" reads as 12.0.0).
 std::optional<OperatingSystemVersion> operatingSystemVersion();
+
+// "major[.minor[.patch]]" with nothing else after the numbers; missing parts read as 0.
+std::optional<OperatingSystemVersion> parseOperatingSystemVersion(const std::string& text);
 
 }  // namespace platform

@@ -36,4 +36,11 @@ std::string localPath(const std::string& absolutePath);
 // An existing folder is success (and left as it is).
 bool makeFolderForConsoleUser(const std::string& path, mode_t mode);
 
+// The password entry of a user, without touching the effective uid.
+std::optional<UserAccount> userAccount(uid_t uid);
+
+// Tests only: reads logind's seat and session state from <folder>/seats and <folder>/sessions
+// instead of /run/systemd; an empty folder restores the default.
+void setSessionStateFolderForTesting(const std::string& folder);
+
 }  // namespace platform
