@@ -1,0 +1,157 @@
+// Starting programs with posix_spawn and reaping them with waitpid.
+#include "platform/ProcessLauncher.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+class SpawnSetup {
+public:
+    SpawnSetup() {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawnattr_init(&attributes_);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        // Signals ignored here (SIGPIPE by curl users) must not stay ignored in the child.
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        sigaddset(&defaults, SIGCHLD);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        flags_ = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    }
+    ~SpawnSetup() {
+        posix_spawn_file_actions_destroy(&actions_);
+        posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnSetup(const SpawnSetup&) = delete;
+    SpawnSetup& operator=(const SpawnSetup&) = delete;
+
+    void newSession() { flags_ |= POSIX_SPAWN_SETSID; }
+    void outputTo(int fd) { posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO); }
+
+    bool spawn(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid) {
+        if (path.empty()) return false;
+        // Whatever was opened without O_CLOEXEC must still not reach the child.
+        posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
+        posix_spawnattr_setflags(&attributes_, static_cast<short>(flags_));
+        std::vector<char*> argv;
+        argv.reserve(arguments.size() + 2);
+        argv.push_back(const_cast<char*>(path.c_str()));
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        pid_t child = -1;
+        // glibc reports a failed exec as the return value, so a missing or non-executable
+        // file is an error here and not an exit status of 127.
+        if (posix_spawn(&child, path.c_str(), &actions_, &attributes_, argv.data(), environ) != 0) return false;
+        pid = child;
+        return true;
+    }
+
+private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+    int flags_ = 0;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() { reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    void reset() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+}  // namespace
+
+bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid) {
+    SpawnSetup setup;
+    return setup.spawn(path, arguments, pid);
+}
+
+std::optional<int> waitForProcess(pid_t pid) {
+    int status = 0;
+    for (;;) {
+        pid_t rc = waitpid(pid, &status, 0);
+        if (rc == pid) break;
+        if (rc < 0 && errno == EINTR) continue;
+        return std::nullopt;
+    }
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+    return 128;
+}
+
+bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus) {
+    pid_t pid = -1;
+    if (!startProcess(path, arguments, pid)) return false;
+    auto status = waitForProcess(pid);
+    if (!status) return false;
+    exitStatus = *status;
+    return true;
+}
+
+bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments,
+                               std::string& output, int& exitStatus, size_t maxOutput) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    Descriptor readEnd(fds[0]);
+    Descriptor writeEnd(fds[1]);
+    pid_t pid = -1;
+    {
+        SpawnSetup setup;
+        setup.outputTo(writeEnd.get());
+        if (!setup.spawn(path, arguments, pid)) return false;
+    }
+    writeEnd.reset();
+    std::string captured;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(readEnd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        size_t room = maxOutput > captured.size() ? maxOutput - captured.size() : 0;
+        captured.append(buffer, std::min(room, static_cast<size_t>(n)));
+    }
+    auto status = waitForProcess(pid);
+    if (!status) return false;
+    output = std::move(captured);
+    exitStatus = *status;
+    return true;
+}
+
+bool launchDetachedProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t* pid) {
+    SpawnSetup setup;
+    setup.newSession();
+    pid_t child = -1;
+    if (!setup.spawn(path, arguments, child)) return false;
+    try {
+        std::thread([child] { waitForProcess(child); }).detach();
+    } catch (...) {
+        // Without a thread the child stays a zombie until we exit; it still runs.
+    }
+    if (pid) *pid = child;
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+// Starting programs with an argument vector (never through a shell) and waiting for them.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The child gets argv = {path, arguments...} verbatim, the parent's environment, no
+// descriptor above 2, an empty signal mask and default signal handling.
+// Every result that is a status is the child's exit code, or 128 + the signal number when a
+// signal ended it, so that a killed child never reads as success.
+
+// Starts the program. False when it cannot be started, an exec failure (missing or
+// non-executable file) included.
+bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid);
+
+// Waits for a child started here (retrying on EINTR) and gives its status; nullopt when
+// there is no such child.
+std::optional<int> waitForProcess(pid_t pid);
+
+// Starts the program and waits for it. False when it could not be started.
+bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus);
+
+// As runProcess, with the child's standard output read to its end into output (at most
+// maxOutput bytes are kept; the rest is read and dropped so the child never blocks).
+bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments,
+                               std::string& output, int& exitStatus, size_t maxOutput = 16u << 20);
+
+// Starts the program in a session of its own and returns at once. A detached thread reaps
+// it, so no zombie is left and SIGCHLD is left alone.
+bool launchDetachedProcess(const std::string& path, const std::vector<std::string>& arguments,
+                           pid_t* pid = nullptr);
+
+}  // namespace platform

@@ -1,0 +1,176 @@
+// Starting programs with an argument vector: statuses, failures, verbatim arguments, detaching.
+#include "platform/DiskImageTool.h"
+#include "platform/ProcessLauncher.h"
+
+#include "tests/support/TemporaryEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+const std::string kProbe = PROCESS_PROBE;
+
+std::vector<std::string> splitNul(const std::string& text) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\0') continue;
+        parts.push_back(text.substr(start, i - start));
+        start = i + 1;
+    }
+    return parts;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+TEST(ProcessLauncher, ExitStatusesAndSignalDeaths) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+    } cases[] = {
+        {{"exit", "0"}, 0},
+        {{"exit", "1"}, 1},
+        {{"exit", "42"}, 42},
+        {{"exit", "255"}, 255},
+        {{"signal", std::to_string(SIGKILL)}, 128 + SIGKILL},
+        {{"signal", std::to_string(SIGTERM)}, 128 + SIGTERM},
+        {{"signal", std::to_string(SIGSEGV)}, 128 + SIGSEGV},
+    };
+    for (const auto& c : cases) {
+        int status = -7;
+        ASSERT_TRUE(platform::runProcess(kProbe, c.arguments, status)) << c.arguments[0] << " " << c.arguments[1];
+        EXPECT_EQ(status, c.status) << c.arguments[0] << " " << c.arguments[1];
+    }
+}
+
+TEST(ProcessLauncher, UnstartablePathsFailAndLeaveStatusAlone) {
+    test_support::TemporaryEnvironment env;
+    const std::string plain = env.base() + "/not-executable";
+    std::ofstream(plain) << "#!/bin/sh\nexit 0\n";
+    chmod(plain.c_str(), 0644);
+    for (const std::string& path : {std::string(), env.base() + "/missing", plain, env.base()}) {
+        int status = -7;
+        EXPECT_FALSE(platform::runProcess(path, {}, status)) << path;
+        EXPECT_EQ(status, -7) << path;
+        std::string output = "unchanged";
+        EXPECT_FALSE(platform::runProcessCapturingOutput(path, {}, output, status)) << path;
+        EXPECT_EQ(output, "unchanged") << path;
+        EXPECT_FALSE(platform::launchDetachedProcess(path, {})) << path;
+    }
+}
+
+TEST(ProcessLauncher, ArgumentsReachTheChildVerbatimWithoutAShell) {
+    test_support::TemporaryEnvironment env;
+    const std::string marker = env.base() + "/ran";
+    const std::vector<std::string> arguments = {
+        "two words", "\"double\"", "'single'", "$(touch " + marker + ")", "`touch " + marker + "`",
+        "; touch " + marker, "*", "", "back\\slash", "new\nline", "--sessionId=a b&c|d"};
+    std::vector<std::string> argv = {"echo"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    std::string output;
+    int status = -1;
+    ASSERT_TRUE(platform::runProcessCapturingOutput(kProbe, argv, output, status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(splitNul(output), arguments);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+
+    // The same through a shell as the child: the argument is still data, not a command.
+    ASSERT_TRUE(platform::runProcessCapturingOutput("/bin/sh", {"-c", "printf '%s' \"$1\"", "sh", arguments[3]},
+                                                    output, status));
+    EXPECT_EQ(output, arguments[3]);
+    EXPECT_FALSE(std::filesystem::exists(marker));
+}
+
+TEST(ProcessLauncher, CapturesOutputLargerThanAPipeAndCapsIt) {
+    std::string output;
+    int status = -1;
+    ASSERT_TRUE(platform::runProcessCapturingOutput(kProbe, {"bulk", "1024"}, output, status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output.size(), 1024u * 1024u);
+    ASSERT_TRUE(platform::runProcessCapturingOutput(kProbe, {"bulk", "1024"}, output, status, 1000));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output, std::string(1000, 'x'));
+}
+
+TEST(ProcessLauncher, ChildInheritsNoDescriptorAboveStandardError) {
+    int leaked = open("/dev/null", O_RDONLY);  // deliberately without O_CLOEXEC
+    ASSERT_GE(leaked, 3);
+    std::string output;
+    int status = -1;
+    ASSERT_TRUE(platform::runProcessCapturingOutput(kProbe, {"fds"}, output, status));
+    close(leaked);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(output, "");
+}
+
+TEST(ProcessLauncher, DetachedChildRunsInItsOwnSessionAndIsReaped) {
+    test_support::TemporaryEnvironment env;
+    const std::string report = env.base() + "/session";
+    pid_t pid = -1;
+    ASSERT_TRUE(platform::launchDetachedProcess(kProbe, {"session", report}, &pid));
+    ASSERT_GT(pid, 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!std::filesystem::exists(report) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::string text;
+    std::ifstream(report) >> text;
+    EXPECT_EQ(text, "1");
+    // A zombie still answers kill(pid, 0); a reaped child does not.
+    while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(kill(pid, 0), -1);
+    EXPECT_EQ(errno, ESRCH);
+}
+
+TEST(ProcessLauncher, BundleLookupsFromTheRunningExecutable) {
+    test_support::TemporaryEnvironment env;
+    const std::string bundle = env.base() + "/Probe.app";
+    const std::string macos = bundle + "/Contents/MacOS";
+    std::filesystem::create_directories(macos);
+    std::filesystem::create_directories(bundle + "/Contents/Resources/Dictionary");
+    std::filesystem::copy_file(kProbe, macos + "/probe");
+    std::ofstream(macos + "/diskimage") << "";
+    unsetenv(platform::kDiskImageToolVariable);
+
+    std::string output;
+    int status = -1;
+    ASSERT_TRUE(platform::runProcessCapturingOutput(macos + "/probe", {"bundle"}, output, status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(lines(output), (std::vector<std::string>{bundle, bundle + "/Contents/Resources",
+                                                       bundle + "/Contents/Resources/Dictionary",
+                                                       macos + "/diskimage"}));
+
+    // Outside a bundle: the executable itself, no resources, the installed tool.
+    const std::string loose = env.base() + "/loose";
+    std::filesystem::create_directories(loose);
+    std::filesystem::copy_file(kProbe, loose + "/probe");
+    ASSERT_TRUE(platform::runProcessCapturingOutput(loose + "/probe", {"bundle"}, output, status));
+    EXPECT_EQ(lines(output), (std::vector<std::string>{loose + "/probe", "-", "-",
+                                                       platform::kInstalledDiskImageTool}));
+
+    // The variable wins over both.
+    setenv(platform::kDiskImageToolVariable, "/opt/tool", 1);
+    ASSERT_TRUE(platform::runProcessCapturingOutput(macos + "/probe", {"bundle"}, output, status));
+    unsetenv(platform::kDiskImageToolVariable);
+    ASSERT_EQ(lines(output).size(), 4u);
+    EXPECT_EQ(lines(output)[3], "/opt/tool");
+}
+
+}  // namespace
