@@ -64,13 +64,14 @@ struct HttpTransferRequest {
     std::string caFile;
 };
 
-// What a header callback sees. Every response starts with a StatusLine: a proxy's or server's
-// authentication challenge answered by libcurl, an interim 100, and the final response each
-// start one, so a consumer that keeps "the response's headers" restarts there. A proxy's
-// CONNECT answer is not passed (see HttpOutcome::connectHeaders).
+// What a header callback sees. Every response starts with a StatusLine: a proxy's CONNECT
+// answer, a proxy's or server's authentication challenge answered by libcurl, an interim 100,
+// and the final response each start one, so a consumer that keeps "the response's headers"
+// restarts there. The events of a CONNECT answer carry proxyTunnel = true.
 struct HttpHeaderEvent {
     enum class Kind { StatusLine, Field, End };
     Kind kind = Kind::Field;
+    bool proxyTunnel = false;     // part of the proxy's answer to CONNECT
     long status = 0;              // StatusLine: the status code
     std::string_view line;        // StatusLine: the whole line without CR LF
     std::string_view name;        // Field: as the peer spelled it
