@@ -1,0 +1,42 @@
+// The engine's plain mutex: a failing system call ends the process (status -21 to -24).
+#pragma once
+
+#include <pthread.h>
+
+#include "download/ThreadAnnotations.h"
+
+// A non-recursive pthread mutex. The constructor runs `init` and the destructor `destroy`,
+// so every engine object that holds one gets a usable lock from the start.
+class ENGINE_CAPABILITY("mutex") Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    void init();
+    void lock() ENGINE_ACQUIRE();
+    void unlock() ENGINE_RELEASE();
+    void destroy();
+
+private:
+    pthread_mutex_t mutex_;
+    bool initialized_ = false;
+};
+
+// Holds a Mutex for one scope.
+class ENGINE_SCOPED_CAPABILITY MutexLock {
+public:
+    explicit MutexLock(Mutex& mutex) ENGINE_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~MutexLock() ENGINE_RELEASE() { mutex_.unlock(); }
+    MutexLock(const MutexLock&) = delete;
+    MutexLock& operator=(const MutexLock&) = delete;
+
+private:
+    Mutex& mutex_;
+};
+
+namespace engine_mutex_detail {
+// Logs the failure and ends the process at once with `status`. Exposed for the death tests.
+[[noreturn]] void failAndExit(const char* what, int error, int status);
+}  // namespace engine_mutex_detail

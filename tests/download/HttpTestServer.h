@@ -1,0 +1,52 @@
+// Starts tests/support/http_test_server.py on loopback for one test and talks to its control port.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+namespace test_support {
+
+class HttpTestServer {
+public:
+    struct Options {
+        std::string certFile;   // with keyFile: serve HTTPS
+        std::string keyFile;
+        uint64_t throttleBytesPerSecond = 0;  // per connection, 0 = none
+        std::string proxyAuth;  // "user:pass" required of proxied requests
+    };
+
+    HttpTestServer();
+    explicit HttpTestServer(const Options& options);
+    ~HttpTestServer();
+    HttpTestServer(const HttpTestServer&) = delete;
+    HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+    uint16_t port() const { return port_; }
+    // "http://127.0.0.1:<port>" + path (https with a certificate).
+    std::string url(const std::string& path) const;
+
+    // One scenario as JSON, e.g. R"({"path":"/f","size":1000,"etag":"\"v1\""})".
+    void setScenario(const std::string& json);
+    void reset();
+    void clearLog();
+    // The request log as the server's JSON text.
+    std::string requestLog();
+    // {"size","sha256","requests"} of a path as JSON text.
+    std::string info(const std::string& path);
+    // Any control call; returns the answer's body.
+    std::string control(const std::string& method, const std::string& target, const std::string& body = "");
+
+private:
+    std::string folder_;
+    pid_t pid_ = -1;
+    uint16_t port_ = 0;
+    uint16_t controlPort_ = 0;
+    bool tls_ = false;
+};
+
+// The lowercase hex SHA-256 of a file's bytes, "" when it cannot be read.
+std::string sha256OfFile(const std::string& path);
+
+}  // namespace test_support

@@ -1,0 +1,55 @@
+// The engine mutex: exclusion between threads, and the exit statuses of failing calls.
+#include "download/Mutex.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+namespace {
+
+TEST(MutexTest, KeepsThreadsApart) {
+    Mutex mutex;
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20000; ++i) {
+                MutexLock hold(mutex);
+                ++counter;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(counter, 80000);
+}
+
+// Misuses the analysis would reject at build time, done on purpose for the death tests.
+void lockTwice() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
+    Mutex mutex;
+    mutex.lock();
+    mutex.lock();
+}
+
+void releaseUnheld() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
+    Mutex mutex;
+    mutex.unlock();
+}
+
+void destroyHeld() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
+    auto* mutex = new Mutex;
+    mutex->lock();
+    mutex->destroy();
+}
+
+// The statuses are -22, -23 and -24 as an exit code, that is 256 minus the magnitude.
+TEST(MutexDeathTest, FailingCallsEndTheProcessWithTheirStatus) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(lockTwice(), testing::ExitedWithCode(256 - 22), "");
+    EXPECT_EXIT(releaseUnheld(), testing::ExitedWithCode(256 - 23), "");
+    EXPECT_EXIT(destroyHeld(), testing::ExitedWithCode(256 - 24), "");
+}
+
+}  // namespace
