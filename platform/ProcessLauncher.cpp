@@ -102,6 +102,14 @@ std::optional<int> waitForProcess(pid_t pid) {
     return 128;
 }
 
+void reapInBackground(pid_t pid) {
+    try {
+        std::thread([pid] { waitForProcess(pid); }).detach();
+    } catch (...) {
+        // Without a thread the child stays a zombie until we exit; it still runs.
+    }
+}
+
 bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus) {
     pid_t pid = -1;
     if (!startProcess(path, arguments, pid)) return false;
@@ -145,11 +153,7 @@ bool launchDetachedProcess(const std::string& path, const std::vector<std::strin
     setup.newSession();
     pid_t child = -1;
     if (!setup.spawn(path, arguments, child)) return false;
-    try {
-        std::thread([child] { waitForProcess(child); }).detach();
-    } catch (...) {
-        // Without a thread the child stays a zombie until we exit; it still runs.
-    }
+    reapInBackground(child);
     if (pid) *pid = child;
     return true;
 }

@@ -22,6 +22,9 @@ bool startProcess(const std::string& path, const std::vector<std::string>& argum
 // there is no such child.
 std::optional<int> waitForProcess(pid_t pid);
 
+// Reaps a child started here from a detached thread, for callers that do not wait for it.
+void reapInBackground(pid_t pid);
+
 // Starts the program and waits for it. False when it could not be started.
 bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus);
 

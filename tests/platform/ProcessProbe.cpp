@@ -24,6 +24,13 @@ int main(int argc, char** argv) {
         for (int i = 2; i < argc; ++i) fwrite(argv[i], 1, std::strlen(argv[i]) + 1, stdout);
         return 0;
     }
+    if (mode == "record" && argc >= 3) {
+        // The arguments after the file name, NUL-terminated, into that file.
+        FILE* out = fopen(argv[2], "w");
+        if (!out) return 3;
+        for (int i = 3; i < argc; ++i) fwrite(argv[i], 1, std::strlen(argv[i]) + 1, out);
+        return fclose(out) == 0 ? 0 : 4;
+    }
     if (mode == "bulk" && argc == 3) {
         std::string block(1024, 'x');
         for (long i = 0; i < std::atol(argv[2]); ++i) fwrite(block.data(), 1, block.size(), stdout);
