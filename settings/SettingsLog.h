@@ -13,3 +13,9 @@
 #define VOR_INFO(component, ...) VOR_LOG(logInfo, component, __VA_ARGS__)
 #define VOR_WARN(component, ...) VOR_LOG(logWarn, component, __VA_ARGS__)
 #define VOR_ERROR(component, ...) VOR_LOG(logError, component, __VA_ARGS__)
+
+#if __has_include("foundation/logging/LogFacade.h")
+#define VOR_SET_LOG_LEVEL(level, name) Logger::getInstance()->setLogLevel(level, name, nullptr)
+#else
+#define VOR_SET_LOG_LEVEL(level, name) ((void)(level), (void)(name))
+#endif
