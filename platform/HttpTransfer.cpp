@@ -237,6 +237,9 @@ void HttpTransfer::start() {
         curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
         break;
     }
+    if (!request_.methodName.empty()) {
+        curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request_.methodName.c_str());
+    }
     if (request_.range) {
         const std::string range = std::to_string(request_.range->first) + "-" + std::to_string(request_.range->last);
         curl_easy_setopt(easy, CURLOPT_RANGE, range.c_str());  // libcurl copies option strings
@@ -277,6 +280,11 @@ void HttpTransfer::start() {
         curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
     }
 
+    if (request_.offerServerCredentials) {
+        curl_easy_setopt(easy, CURLOPT_USERNAME, request_.serverUserName.c_str());
+        curl_easy_setopt(easy, CURLOPT_PASSWORD, request_.serverPassword.c_str());
+        curl_easy_setopt(easy, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_ANY));
+    }
     if (request_.connectTimeout.count() > 0) {
         curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request_.connectTimeout.count()));
     }

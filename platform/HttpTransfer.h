@@ -28,6 +28,9 @@ using HttpHeaderFields = std::vector<std::pair<std::string, std::string>>;
 
 struct HttpTransferRequest {
     HttpMethod method = HttpMethod::Get;
+    // Sent in the request line instead of the method's own name when set ("PUT" with Post,
+    // "DELETE" with Get); the method still decides whether a body goes out.
+    std::string methodName;
     // Sent as given: no escaping, no normalisation. http:// and https:// only.
     std::string url;
     // Sent in this order after the Host line. A later field whose name matches an earlier one
@@ -50,6 +53,12 @@ struct HttpTransferRequest {
     // proxy that asks for authentication ends the exchange with status 407 (or a CONNECT 407).
     std::string proxyUserName;
     std::string proxyPassword;
+
+    // Offered to the server, any scheme it asks for, when offerServerCredentials is set (empty
+    // names included).
+    bool offerServerCredentials = false;
+    std::string serverUserName;
+    std::string serverPassword;
 
     // TCP connect plus TLS handshake; 0 leaves libcurl's default (300 s).
     std::chrono::milliseconds connectTimeout{0};

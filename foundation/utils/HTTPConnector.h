@@ -1,0 +1,60 @@
+// One small HTTP(S) request and its whole response, with proxy authentication and gunzip.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace ZEZUUtils {
+
+// All fields start empty, 0 or false.
+struct HTTPRequest {
+    std::string baseURL;  // scheme and host, no trailing "/"; must not be empty
+    std::string path;     // from the first "/" after host and port, query included
+    std::string method;   // must not be empty; "POST" and "PUT" carry the body
+    std::map<std::string, std::string> headers;  // exact, case-sensitive names
+    std::string body;
+    int32_t timeout = 0;  // seconds for the whole exchange; 0 or less: times out at once
+    int32_t port = 0;     // 0: no port in the URL
+    bool useGzip = false; // ask for a compressed answer
+};
+
+class HTTPConnector {
+public:
+    HTTPConnector();
+    ~HTTPConnector();
+    HTTPConnector(const HTTPConnector&) = delete;
+    HTTPConnector& operator=(const HTTPConnector&) = delete;
+
+    void setLogger(void* logger);
+    bool setProxyCredentials(const std::string& userName, const std::string& password);
+    // The GUID of the attempt in flight (or the last one); its cancel endpoint is
+    // "Cancel Port" followed by this text.
+    std::string getCancelPortGUID();
+
+    // 0 done, 2 timed out, 4 invalid arguments, 5 not issued or cancelled, 65-70 stream
+    // errors, 97-99 certificate errors, 190/191 proxy authentication, 400-599 HTTP status.
+    int32_t sendHTTPRequest(const HTTPRequest& request, std::map<std::string, std::string>* headerMap,
+                            std::string& body);
+
+    // The cancel channel: delivers a message to the attempt waiting under `portName`. Id 1
+    // cancels it; any other id is ignored. False when nothing waits under that name.
+    static bool sendCancelMessage(const std::string& portName, int32_t messageId);
+
+private:
+    struct Attempt;
+    int32_t performRequestOnRunLoop(const HTTPRequest& request, Attempt& attempt,
+                                    std::map<std::string, std::string>* headerMap, std::string& body);
+    void newCancelPortGUID();
+
+    std::string proxyUserName;
+    std::string proxyPassword;
+    void* logger = nullptr;
+    std::mutex cancelPortMutex;  // the GUID is read from other threads while attempts replace it
+    std::string cancelPortGUID;
+    std::string serverUserName;
+    std::string serverPassword;
+};
+
+}  // namespace ZEZUUtils
