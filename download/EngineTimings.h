@@ -29,3 +29,6 @@ struct EngineTimings {
 
 // The table in force. Tests change it before they start a download, never during one.
 EngineTimings& engineTimings();
+
+// Whole seconds of a monotonic clock (never 0), for activity times and throughput samples.
+uint32_t monotonicSeconds();

@@ -1,0 +1,78 @@
+// The flat functions and the handle's forwarding operations.
+#include "download/DownloadEngine.h"
+
+#include <new>
+
+#include "download/EngineLogger.h"
+#include "download/FileDownloadManager.h"
+
+FileDownloaderHandle::FileDownloaderHandle() : manager_(new (std::nothrow) FileDownloadManager) {}
+FileDownloaderHandle::~FileDownloaderHandle() = default;
+
+int32_t FileDownloaderHandle::init(const DownloadInput* input) { return manager_->init(input); }
+int32_t FileDownloaderHandle::setCookie(const std::string& url) { return manager_->setCookie(url); }
+int32_t FileDownloaderHandle::getFileInfo(uint64_t* size, uint8_t* segmentable) {
+    return manager_->getFileInfo(size, segmentable);
+}
+int32_t FileDownloaderHandle::start() { return manager_->start(); }
+int32_t FileDownloaderHandle::pause() { return manager_->pause(); }
+int32_t FileDownloaderHandle::resume() { return manager_->resume(); }
+int32_t FileDownloaderHandle::stop() { return manager_->stop(); }
+int32_t FileDownloaderHandle::close() { return manager_->close(); }
+int32_t FileDownloaderHandle::setPreference(const DownloadPreference* preference) {
+    return manager_->setPreference(preference);
+}
+int32_t FileDownloaderHandle::getLastError(DownloadErrorInfo* info) { return manager_->getLastError(info); }
+int32_t FileDownloaderHandle::addDLEIntercept(int eventType, IDleIntercept* intercept) {
+    return manager_->addDLEIntercept(eventType, intercept);
+}
+
+int32_t createDownloadLibRef(DownloadLibRef** libRef) {
+    if (libRef == nullptr) return -3;
+    if (*libRef != nullptr) {
+        DLE_TRACE("lib ref already initialized");
+        return 30;
+    }
+    auto* created = new (std::nothrow) DownloadLibRef;
+    if (created == nullptr) return -1;
+    engine_log::acquire();
+    *libRef = created;
+    return 0;
+}
+
+int32_t createFileDownloader(DownloadLibRef** libRef, FileDownloaderHandle** handle) {
+    if (libRef == nullptr || *libRef == nullptr || handle == nullptr) {
+        DLE_WARN("createFileDownloader: invalid param");
+        return -3;
+    }
+    if (*handle != nullptr) return 30;
+    auto* created = new (std::nothrow) FileDownloaderHandle;
+    if (created == nullptr || !created->hasManager()) {
+        delete created;
+        DLE_WARN("failed to create file downloader");
+        *handle = nullptr;
+        return -1;
+    }
+    *handle = created;
+    return 0;
+}
+
+int32_t closeFileDownloader(FileDownloaderHandle** handle) {
+    if (handle == nullptr || *handle == nullptr) {
+        DLE_WARN("closeFileDownloader: invalid param");
+        return -3;
+    }
+    int32_t result = (*handle)->close();
+    delete *handle;
+    *handle = nullptr;
+    return result;
+}
+
+int32_t releaseDownloadLibRef(DownloadLibRef** libRef) {
+    engine_log::writeEndBanner();
+    if (libRef == nullptr || *libRef == nullptr) return -3;
+    delete *libRef;
+    *libRef = nullptr;
+    engine_log::release();
+    return 0;
+}

@@ -1,0 +1,134 @@
+// The engine logger: created with the first live library reference, destroyed with the last.
+#include "download/EngineLogger.h"
+
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include "platform/UserFolders.h"
+
+#if __has_include("foundation/logging/LogTargetDefault.h")
+#define ENGINE_LOG_HAS_ZEZU 1
+#include "foundation/logging/Logger.h"
+#include "foundation/logging/LogTargetDefault.h"
+#include "foundation/logging/LoggingCore.h"
+#endif
+
+namespace engine_log {
+namespace {
+
+constexpr const char* kIdentifier = "RUZ";
+constexpr const char* kLogFileName = "DOZ.log";
+
+struct EngineLoggerState {
+#ifdef ENGINE_LOG_HAS_ZEZU
+    zezu::Logger logger{kIdentifier};
+    zezu::LogTargetDefault* target = nullptr;
+#endif
+};
+
+std::shared_mutex& stateMutex() {
+    static std::shared_mutex mutex;
+    return mutex;
+}
+int references = 0;  // guarded by stateMutex()
+std::unique_ptr<EngineLoggerState> state;  // guarded by stateMutex()
+
+[[maybe_unused]] std::string logFolder() {
+    std::string home;
+    if (auto user = platform::consoleUser()) home = user->home;
+    if (home.empty()) home = platform::processHomeFolder().value_or("");
+    if (home.empty()) return "";
+    // Each level is shared with the other local accounts, as the engine's log always was.
+    std::string folder = home + "/Library";
+    platform::makeFolderForConsoleUser(folder, 0755);
+    folder += "/Logs";
+    platform::makeFolderForConsoleUser(folder, 0755);
+    for (const char* part : {"/MorvaneStudio", "/MVD", "/ZarvoDownload"}) {
+        folder += part;
+        platform::makeFolderForConsoleUser(folder, 0777);
+    }
+    return folder;
+}
+
+std::unique_ptr<EngineLoggerState> createState() {
+    auto created = std::make_unique<EngineLoggerState>();
+#ifdef ENGINE_LOG_HAS_ZEZU
+    created->target = new zezu::LogTargetDefault(kIdentifier);
+    std::string folder = logFolder();
+    created->target->setLogFile(kLogFileName, folder.c_str());
+    created->target->setLogLevel(zezu::INFO);
+    zezu::LoggingCore::getInstance()->registerTarget(created->target);
+#endif
+    return created;
+}
+
+void destroyState(std::unique_ptr<EngineLoggerState> old) {
+#ifdef ENGINE_LOG_HAS_ZEZU
+    if (old && old->target) {
+        zezu::LoggingCore::getInstance()->unregisterTarget(old->target);
+        delete old->target;
+    }
+#endif
+    old.reset();
+}
+
+void writeLocked(Level level, const char* format, va_list arguments) {
+#ifdef ENGINE_LOG_HAS_ZEZU
+    if (state) state->logger.logit(static_cast<zezu::Log_Level>(level), "", "", format, arguments);
+#else
+    (void)level;
+    (void)format;
+    (void)arguments;
+#endif
+}
+
+void writeBanner(Level level, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    writeLocked(level, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace
+
+void acquire() {
+    std::unique_lock lock(stateMutex());
+    if (references++ == 0 || !state) state = createState();
+    writeBanner(Level::Info, "*******************start of Download****************");
+    writeBanner(Level::Info, "RUZ Version is %s", "3.9.5.13");
+}
+
+void release() {
+    std::unique_ptr<EngineLoggerState> old;
+    {
+        std::unique_lock lock(stateMutex());
+        if (references > 0 && --references == 0) old = std::move(state);
+    }
+    destroyState(std::move(old));
+}
+
+void writeEndBanner() {
+    std::shared_lock lock(stateMutex());
+    writeBanner(Level::Info, "*******************End****************\n\n");
+}
+
+int referenceCount() {
+    std::shared_lock lock(stateMutex());
+    return references;
+}
+
+void writeV(Level level, const char* format, va_list arguments) {
+    std::shared_lock lock(stateMutex());
+    writeLocked(level, format, arguments);
+}
+
+void write(Level level, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    writeV(level, format, arguments);
+    va_end(arguments);
+}
+
+}  // namespace engine_log

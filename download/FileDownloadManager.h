@@ -1,0 +1,95 @@
+// The object behind one download handle: client operations, segment building and the controller loop.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "download/AdaptiveThreadController.h"
+#include "download/DownloadGlobalData.h"
+#include "download/Mutex.h"
+#include "download/WorkerThread.h"
+
+enum ManagerState : int32_t {
+    kManagerPauseRequested = 0,
+    kManagerPaused = 1,
+    kManagerStopping = 2,
+    kManagerStopped = 3,
+    kManagerRunning = 4,
+    kManagerCompleted = 5,
+    kManagerFinalisationFailed = 6,
+    kManagerError = 7,
+};
+
+class FileDownloadManager : private AdaptiveInputs {
+public:
+    FileDownloadManager() = default;
+    ~FileDownloadManager() override;
+    FileDownloadManager(const FileDownloadManager&) = delete;
+    FileDownloadManager& operator=(const FileDownloadManager&) = delete;
+
+    int32_t init(const DownloadInput* input) ENGINE_EXCLUDES(managerLock_);
+    int32_t setCookie(const std::string& url) ENGINE_EXCLUDES(managerLock_);
+    int32_t getFileInfo(uint64_t* size, uint8_t* segmentable) ENGINE_EXCLUDES(managerLock_);
+    int32_t start() ENGINE_EXCLUDES(managerLock_);
+    int32_t pause() ENGINE_EXCLUDES(managerLock_);
+    int32_t resume() ENGINE_EXCLUDES(managerLock_);
+    int32_t stop() ENGINE_EXCLUDES(managerLock_);
+    int32_t close() ENGINE_EXCLUDES(managerLock_);
+    int32_t setPreference(const DownloadPreference* preference) ENGINE_EXCLUDES(managerLock_);
+    int32_t getLastError(DownloadErrorInfo* info);
+    int32_t addDLEIntercept(int type, IDleIntercept* intercept);
+
+    int32_t state() const { return state_.load(); }
+    DownloadGlobalData& globalData() { return globalData_; }
+
+private:
+    // -4 when not initialized, 20 while running (with the last error set), else 0.
+    int32_t refuseUnlessIdle();
+    int32_t createSegments();
+    int32_t createSegmentsFromDisk();
+    int32_t createSingleSegment();
+    int32_t terminate();
+    void cleanup();
+    void joinControllerThread();
+    void controllerLoop();
+    void finalise();
+    void processErrors();
+    void checkDeadConnections();
+    void reportThreadStatus();
+    void adjustThreadCount(AdaptiveThreadController& adaptive);
+    bool hasETagChanged();
+    bool fetchETAGValueFromServer(std::string& etag);
+    // Pauses the threads without the manager lock, so the controller can use it too.
+    bool pauseThreads();
+    void sendProgress();
+    void sleepUnlessStopping(uint64_t milliseconds);
+    bool createSegmentJob(uint32_t index, uint64_t start, uint32_t size, uint32_t recorded);
+
+    uint64_t totalReceivedBytes() override { return globalData_.totalReceivedBytes.load(); }
+    uint32_t queuedSerializationJobs() override {
+        return globalData_.getJobPool().getJobCount(kSerializationQueue);
+    }
+    uint32_t nowSeconds() override;
+    void reportStatistics(const void* statistics, int length) override;
+
+    std::thread controllerThread_;
+    bool noMetaFile_ = false;
+    std::atomic<bool> initialized_{false};
+    Mutex managerLock_;
+    int32_t deadConnections_ = 0;
+    uint32_t ticksSinceThreadChange_ = 0;
+    WorkerThreadPool threadPool_;
+    std::unique_ptr<WorkerThread> serializerThread_;
+    DownloadGlobalData globalData_;
+    std::chrono::steady_clock::time_point startTime_{};
+    std::atomic<int32_t> state_{kManagerStopped};
+    std::atomic<bool> finished_{false};
+    uint32_t runThreadCount_ = 0;  // this run's worker count; the configured maximum stays as set
+    std::mutex terminateLock_;     // the controller and a client stop may both end the threads
+    std::mutex threadControlLock_; // pause and resume of the threads, never held while waiting on managerLock_
+};

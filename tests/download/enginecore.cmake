@@ -1,0 +1,5 @@
+# The engine's core: jobs and threads, adaptive control, the manager and the handle interface.
+project_add_test(NAME download_adaptive_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/AdaptiveThreadControllerTest.cpp
+  LIBS download TIMEOUT 60)
+project_add_test(NAME download_jobs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/JobsAndThreadsTest.cpp
+  LIBS download LABELS threaded TIMEOUT 60)
