@@ -1,0 +1,17 @@
+// Property-list output of the disk-image tool.
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "tools/diskimage/Attachments.h"
+
+namespace diskimage {
+
+// { "system-entities": [ { "dev-entry", "mount-point" } ] } for one attach.
+void writeAttachPlist(std::ostream& out, const Attachment& attachment);
+
+// { "images": [ { "image-path", "system-entities": [ ... ] } ] } for info.
+void writeInfoPlist(std::ostream& out, const std::vector<Attachment>& attachments);
+
+}  // namespace diskimage
