@@ -305,7 +305,7 @@ TEST_F(FileUtilsTest, AtomicWriteKeepsModeAndLeavesNoTemporaryFile) {
     EXPECT_EQ(names, (std::vector<std::string>{"kept", "new", "sub"}));
 }
 
-TEST_F(FileUtilsTest, AtomicWriteByRootKeepsTheReplacedFilesOwner) {
+TEST_F(FileUtilsTest, AtomicWriteByRootKeepsOwnersAndGivesNewFilesToTheConsoleUser) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root";
     auto other = platform::userAccount(65534);
     if (!other) GTEST_SKIP() << "no user 65534";
@@ -317,6 +317,20 @@ TEST_F(FileUtilsTest, AtomicWriteByRootKeepsTheReplacedFilesOwner) {
     ASSERT_EQ(stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, other->uid);
     EXPECT_EQ(st.st_gid, other->gid);
+
+    // A new file in a folder of the console user is theirs; elsewhere it stays root's.
+    fs::create_directories(env_.base() + "/logind/seats");
+    writeFile(env_.base() + "/logind/seats/seat0", "ACTIVE_UID=" + std::to_string(other->uid) + "\n");
+    platform::setSessionStateFolderForTesting(env_.base() + "/logind");
+    const std::string theirs = env_.base() + "/their-folder";
+    fs::create_directories(theirs);
+    ASSERT_EQ(chown(theirs.c_str(), other->uid, other->gid), 0);
+    ASSERT_TRUE(FileUtils::CreateFileWithContentAtPath(theirs + "/new", "x"));
+    ASSERT_TRUE(FileUtils::CreateFileWithContentAtPath(env_.base() + "/root-new", "x"));
+    ASSERT_EQ(stat((theirs + "/new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, other->uid);
+    ASSERT_EQ(stat((env_.base() + "/root-new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
 }
 
 TEST_F(FileUtilsTest, LoadContent) {
