@@ -78,7 +78,9 @@ void ZStringDictionary::appendToGroup(uint32_t bucket, HashItem*& tail, HashItem
 }
 
 void ZStringDictionary::load(std::istream& in) {
-    if (!in.good()) return;
+    // A stream read to its end may be read again; one that failed otherwise loads nothing.
+    if (in.bad() || (in.fail() && !in.eof())) return;
+    in.clear();
     in.seekg(0);
     char magic[kBinaryMagicLength] = {};
     in.read(magic, kBinaryMagicLength);
