@@ -11,3 +11,5 @@ project_add_test(NAME download_files_test
   LIBS download TIMEOUT 60)
 project_add_test(NAME download_error_policy_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ErrorHandlerTest.cpp
   LIBS download TIMEOUT 60)
+project_add_test(NAME download_http_transport_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpDownloaderTest.cpp
+  LIBS download download_test_server LABELS threaded TIMEOUT 120)

@@ -1,0 +1,46 @@
+// The engine's view of the system proxy configuration: immutable snapshots swapped under a lock.
+#pragma once
+
+#include <memory>
+
+#include "download/DownloadErrorInfo.h"
+#include "download/DownloadPreference.h"
+#include "download/Mutex.h"
+#include "platform/ProxySettings.h"
+
+// Keeps the current proxy snapshot. Readers take a copy of the pointer per request, so a
+// refresh never frees a configuration that a worker is still setting up a request with.
+class ProxyManager {
+public:
+    ProxyManager() { obtainProxySettings(); }
+    ProxyManager(const ProxyManager&) = delete;
+    ProxyManager& operator=(const ProxyManager&) = delete;
+
+    void obtainProxySettings() ENGINE_EXCLUDES(mutex_);
+    void proxyHasChanged() { obtainProxySettings(); }
+    std::shared_ptr<const platform::ProxySettings> gProxyDict() ENGINE_EXCLUDES(mutex_);
+
+private:
+    Mutex mutex_;
+    std::shared_ptr<const platform::ProxySettings> settings_ ENGINE_GUARDED_BY(mutex_);
+};
+
+class ProxySettingsHolder {
+public:
+    ProxySettingsHolder() = default;
+    ProxySettingsHolder(const ProxySettingsHolder&) = delete;
+    ProxySettingsHolder& operator=(const ProxySettingsHolder&) = delete;
+
+    bool init(const DownloadSessionPreference* preference, DownloadErrorInfo& error) ENGINE_EXCLUDES(mutex_);
+    // A fresh snapshot of the environment (the engine takes one when a paused download resumes).
+    void reset() ENGINE_EXCLUDES(mutex_);
+    std::shared_ptr<ProxyManager> getProxyManager() ENGINE_EXCLUDES(mutex_);
+    void release() ENGINE_EXCLUDES(mutex_);
+    // The snapshot in force, or null when there is no manager (then no proxy is used).
+    std::shared_ptr<const platform::ProxySettings> currentSettings() ENGINE_EXCLUDES(mutex_);
+
+private:
+    Mutex mutex_;
+    std::shared_ptr<ProxyManager> manager_ ENGINE_GUARDED_BY(mutex_);
+    const DownloadSessionPreference* preference_ ENGINE_GUARDED_BY(mutex_) = nullptr;
+};
