@@ -16,6 +16,7 @@
 #include "download/CookieStore.h"
 #include "download/EngineTimings.h"
 #include "tests/download/HttpTestServer.h"
+#include "tests/support/TemporaryEnvironment.h"
 
 namespace {
 
@@ -442,6 +443,52 @@ TEST_F(HttpDownloaderTest, AProxyThatWantsCredentialsGetsThemOrTheRequestIsType1
     EXPECT_NE(proxy.requestLog().find("\"proxied\": true"), std::string::npos);
     unsetenv("http_proxy");
     unsetenv("no_proxy");
+}
+
+}  // namespace
+
+namespace {
+
+// HTTPS against a CA made for the test: a verified chain works, any other certificate is refused.
+TEST(HttpDownloaderTlsTest, CertificatesAreVerifiedAgainstTheTrustedCa) {
+    const std::string folder = test_support::makeTemporaryFolder("engine_tls");
+    const char* source = std::getenv("PROJECT_SOURCE_DIR");
+    const std::string script = std::string(source ? source : ".") + "/tests/support/tls/make-test-certificates.sh";
+    ASSERT_EQ(std::system(("sh '" + script + "' '" + folder + "'").c_str()), 0);
+    setenv("SSL_CERT_FILE", (folder + "/ca.pem").c_str(), 1);
+    unsetenv("https_proxy");
+    unsetenv("HTTPS_PROXY");
+    struct Case {
+        const char* certificate;
+        bool verifies;
+    };
+    for (const Case c : {Case{"valid.pem", true}, Case{"selfsigned.pem", false}, Case{"expired.pem", false}}) {
+        HttpTestServer server(HttpTestServer::Options{folder + "/" + c.certificate, folder + "/server.key", 0, ""});
+        server.setScenario(R"({"path":"/f.bin","body":"secret bytes"})");
+        DownloadSessionPreference preference;
+        preference.host = "127.0.0.1";
+        preference.port = server.port();
+        preference.isHttps = 1;
+        preference.path = "f.bin";
+        ProxySettingsHolder holder;
+        DownloadErrorInfo error;
+        ASSERT_TRUE(holder.init(&preference, error));
+        HttpDownloader d(&holder, &preference);
+        ASSERT_TRUE(d.init(&holder, &preference));
+        ASSERT_TRUE(d.openRangeRequest(0, 5));
+        std::string body;
+        const int result = readAll(d, body, 4096);
+        if (c.verifies) {
+            EXPECT_EQ(result, HttpDownloader::kReadEnd) << c.certificate;
+            EXPECT_EQ(body, "secret") << c.certificate;
+        } else {
+            EXPECT_EQ(result, HttpDownloader::kReadFailed) << c.certificate;
+            EXPECT_EQ(lastErrorOf(d).errorType, 5) << c.certificate;
+            EXPECT_EQ(body, "") << c.certificate;
+        }
+    }
+    unsetenv("SSL_CERT_FILE");
+    test_support::removeTree(folder);
 }
 
 }  // namespace

@@ -13,3 +13,5 @@ project_add_test(NAME download_error_policy_test SOURCES ${CMAKE_CURRENT_LIST_DI
   LIBS download TIMEOUT 60)
 project_add_test(NAME download_http_transport_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpDownloaderTest.cpp
   LIBS download download_test_server LABELS threaded TIMEOUT 120)
+project_add_test(NAME download_cookie_store_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/CookieStoreTest.cpp
+  LIBS download TIMEOUT 60)
