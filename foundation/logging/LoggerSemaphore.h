@@ -1,0 +1,40 @@
+// LoggerSemaphore, the cross-process mutex every message of the log facade passes.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <string>
+
+#include "foundation/locks/SystemVSemaphoreSet.h"
+
+// A System V set of two semaphores: 0 counts the users (with undo, so a dead process stops
+// counting), 1 is the mutex (1 free, 0 taken). Threads of this process also pass an
+// in-process mutex, which gives them the ordering the kernel semaphore hides from tools.
+class LoggerSemaphore {
+public:
+    LoggerSemaphore() = default;
+    ~LoggerSemaphore() = default;
+    LoggerSemaphore(const LoggerSemaphore&) = delete;
+    LoggerSemaphore& operator=(const LoggerSemaphore&) = delete;
+
+    // Opens or creates the set of the key and counts this process as a user. The key is
+    // remembered, so lock() tries again when no set is held.
+    bool open(const std::string& path, int projectId);
+    // Stops counting this process; the last user removes the set.
+    bool close();
+    // Blocks without a time limit; false when no set can be had (the message is dropped).
+    bool lock();
+    bool unlock();
+
+private:
+    bool openLocked();
+
+    std::mutex stateMutex_;   // guards the fields below outside a hold
+    std::mutex holderMutex_;  // held from lock() to unlock()
+    foundation::SystemVSemaphoreSet set_;
+    std::string path_;
+    int projectId_ = 0;
+    bool configured_ = false;
+    bool held_ = false;
+    std::chrono::steady_clock::time_point lastAttempt_{};
+};
