@@ -138,7 +138,11 @@ size_t convertUtf16To8BitText(const char16_t* units, size_t count, char* buffer,
     if (buffer == nullptr) throw kErrorBUFF;
     if (capacity == 0) return 0;
     std::string bytes = encode(units, count, selector);
-    const size_t written = bytes.size() < capacity - 1 ? bytes.size() : capacity - 1;
+    size_t written = bytes.size() < capacity - 1 ? bytes.size() : capacity - 1;
+    // A short buffer never ends inside a UTF-8 sequence.
+    if (selectsUtf8(selector) && written < bytes.size()) {
+        while (written > 0 && (static_cast<uint8_t>(bytes[written]) & 0xC0) == 0x80) --written;
+    }
     std::memcpy(buffer, bytes.data(), written);
     buffer[written] = 0;
     return written;

@@ -198,6 +198,16 @@ TEST(ZStringTest, EncodingIntoShortOrMissingBuffers) {
     EXPECT_EQ(convertUtf16To8BitText(units.data(), units.size(), &untouched, 0, nullptr), 0u);
     EXPECT_EQ(untouched, 'x');
     EXPECT_THROW(convertUtf16To8BitText(units.data(), units.size(), nullptr, 8, nullptr), uint32_t);
+
+    // Cut before a UTF-8 sequence that does not fit whole.
+    const uint32_t utf8 = 1;
+    const std::u16string accented = u"a\u00e9\u20ac";
+    char short_[8];
+    for (const auto& [capacity, expected] : std::vector<std::pair<size_t, std::string>>{
+             {2, "a"}, {3, "a"}, {4, "a\xC3\xA9"}, {6, "a\xC3\xA9"}, {7, "a\xC3\xA9\xE2\x82\xAC"}}) {
+        EXPECT_EQ(convertUtf16To8BitText(accented.data(), accented.size(), short_, capacity, &utf8), expected.size());
+        EXPECT_EQ(std::string(short_), expected) << capacity;
+    }
 }
 
 TEST(ZStringTest, GrowableBuffersGrowFromAnyCapacity) {
