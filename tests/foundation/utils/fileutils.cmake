@@ -1,6 +1,6 @@
 # FileUtils, ProcessUtils, the util functions and the message routing of the ZEZUUtils classes.
 project_add_test(NAME foundation_fileutils_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/FileUtilsTest.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/FileUtilsTest.cpp ${CMAKE_CURRENT_LIST_DIR}/UtilFunctionsTest.cpp
           ${CMAKE_CURRENT_LIST_DIR}/TextEncodingTest.cpp
   LIBS foundation_utils
   TIMEOUT 60)
