@@ -19,7 +19,7 @@ union SemaphoreArgument {
 };
 
 // Bounds the look-ups when other processes keep creating and removing the set under us.
-constexpr int kMaximumOpenRounds = 64;
+constexpr int kMaximumOpenRounds = 1000;
 constexpr std::chrono::milliseconds kInitialisationPoll{1};
 
 int semop_retrying(int id, sembuf* operations, size_t count) {

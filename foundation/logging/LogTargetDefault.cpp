@@ -145,7 +145,7 @@ void LogTargetDefault::getTimeStr(uint64_t timestamp, char* buffer) {
     }
     lastLine_ = static_cast<int32_t>(seconds);
     tm local{};
-    char text[kTimeTextSize] = "";
+    char text[kTimeTextSize - 16] = "";  // room for ":" and the milliseconds
     if (::localtime_r(&seconds, &local)) std::strftime(text, sizeof text, "%x %X", &local);
     std::snprintf(buffer, kTimeTextSize, "%s:%.3d", text, milliseconds);
 }
