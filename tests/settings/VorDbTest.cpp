@@ -125,6 +125,25 @@ TEST_F(VorDbTest, RecordsAreWrittenReplacedAndDeleted) {
     EXPECT_EQ(sqliteCli("PRAGMA integrity_check;", path_), "ok\n");
 }
 
+// A root process making the store's folders in a user's tree leaves them to that user.
+TEST_F(VorDbTest, NewFoldersTakeTheOwnerOfTheirParent) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can give folders away";
+    }
+    const std::string userFolder = folder_ + "/user";
+    fs::create_directories(userFolder);
+    ASSERT_EQ(::chown(userFolder.c_str(), 65534, 65534), 0);
+    vorDb db;
+    ASSERT_EQ(db.opd_openSession(userFolder + "/Zarvo/ZEZU/vor.db"), OPD_SUCCESS);
+    for (const std::string& made : {userFolder + "/Zarvo", userFolder + "/Zarvo/ZEZU"}) {
+        struct stat status {};
+        ASSERT_EQ(::stat(made.c_str(), &status), 0);
+        EXPECT_EQ(status.st_uid, 65534u) << made;
+        EXPECT_EQ(status.st_gid, 65534u) << made;
+        EXPECT_EQ(status.st_mode & 07777, 0755u) << made;
+    }
+}
+
 TEST_F(VorDbTest, ClosedSessionRefusesWork) {
     vorDb db;
     std::vector<vorData> records;
