@@ -122,6 +122,16 @@ bool sessionUsable(VORLibStruct* ref) {
     return ref->session.opd_isInitialized() || ref->session.opd_consumeRecreatedDB() == OPD_SUCCESS;
 }
 
+// Empty names are refused before the store is touched.
+bool fieldsPresent(const char* domain, const char* subDomain, const char* key, const char* operation) {
+    const char* missing = *domain == '\0' ? "domain" : *subDomain == '\0' ? "sub domain" : *key == '\0' ? "key" : nullptr;
+    if (missing != nullptr) {
+        VOR_WARN(kComponent, "Invalid %s to %s", missing, operation);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool _vor_handle_OPDReturnedStatus(VORLibStruct* ref, OpdStatus status) {
@@ -220,16 +230,7 @@ VORReturnCode vor_getValueForKey(void* inRef, const char* domain, const char* su
         VOR_WARN(kComponent, "Invalid arguments in get value for key...in vor_getValueForKey");
         return VOR_INVALID_ARGUMENT;
     }
-    if (*domain == '\0') {
-        VOR_WARN(kComponent, "Invalid domain to getValForKey");
-        return VOR_INVALID_ARGUMENT;
-    }
-    if (*subDomain == '\0') {
-        VOR_WARN(kComponent, "Invalid sub domain to getValForKey");
-        return VOR_INVALID_ARGUMENT;
-    }
-    if (*key == '\0') {
-        VOR_WARN(kComponent, "Invalid key to getValForKey");
+    if (!fieldsPresent(domain, subDomain, key, "getValForKey")) {
         return VOR_INVALID_ARGUMENT;
     }
     VOR_TRACE(kComponent, "vor_getValueForkey called with inRef=%p", inRef);
@@ -328,16 +329,7 @@ VORReturnCode vor_setValueForKey(void* inRef, const char* domain, const char* su
         VOR_ERROR(kComponent, "Invalid arguments in set value for key...");
         return VOR_INVALID_ARGUMENT;
     }
-    if (*domain == '\0') {
-        VOR_WARN(kComponent, "Invalid domain to setValForKey");
-        return VOR_INVALID_ARGUMENT;
-    }
-    if (*subDomain == '\0') {
-        VOR_WARN(kComponent, "Invalid sub domain to setValForKey");
-        return VOR_INVALID_ARGUMENT;
-    }
-    if (*key == '\0') {
-        VOR_WARN(kComponent, "Invalid key to setValForKey");
+    if (!fieldsPresent(domain, subDomain, key, "setValForKey")) {
         return VOR_INVALID_ARGUMENT;
     }
     VOR_TRACE(kComponent, "vor_setValueForkey called with inRef=%p", inRef);
