@@ -6,9 +6,13 @@
 #include <limits>
 #include <new>
 
+#include "foundation/utils/UtilsLogging.h"
+
 namespace ZEZUUtils {
 
 namespace {
+
+constexpr const char* kClassName = "ZEZUEvents";
 
 int realConditionWait(pthread_cond_t* condition, pthread_mutex_t* mutex, const struct timespec* deadline) {
     return deadline ? pthread_cond_timedwait(condition, mutex, deadline) : pthread_cond_wait(condition, mutex);
@@ -48,8 +52,10 @@ void ZEZUEventsIntl::setConditionWaitForTesting(ConditionWaitFunction wait) {
 }
 
 bool ZEZUEventsIntl::CreateEvntIntl() {
-    if (pthread_mutex_init(&mutex_, nullptr) != 0)
+    if (pthread_mutex_init(&mutex_, nullptr) != 0) {
+        logMessage(nullptr, zezu::ERROR, "ZEZUEventsIntl", "Failed to initialise the Mutex");
         return false;
+    }
     pthread_condattr_t attributes;
     bool conditionMade = pthread_condattr_init(&attributes) == 0;
     if (conditionMade) {
@@ -59,6 +65,7 @@ bool ZEZUEventsIntl::CreateEvntIntl() {
         pthread_condattr_destroy(&attributes);
     }
     if (!conditionMade) {
+        logMessage(nullptr, zezu::ERROR, "ZEZUEventsIntl", "Failed to initialise the Condition Variable");
         pthread_mutex_destroy(&mutex_);
         return false;
     }
@@ -128,6 +135,7 @@ ZEZU_Event_t EventUtils::CreateEvnt() {
     if (!event)
         return nullptr;
     if (!event->CreateEvntIntl()) {
+        logMessage(nullptr, zezu::WARN, kClassName, "Failed in CreateEvnt");
         delete event;
         return nullptr;
     }
@@ -136,20 +144,26 @@ ZEZU_Event_t EventUtils::CreateEvnt() {
 }
 
 void EventUtils::SetEvnt(ZEZU_Event_t event) {
-    if (!event)
+    if (!event) {
+        logMessage(nullptr, zezu::ERROR, kClassName, "NULL ZEZU_Event_t object passed in SetEvnt ");
         return;
+    }
     static_cast<ZEZUEventsIntl*>(event)->SetEvntIntl();
 }
 
 int EventUtils::WaitforEvent(ZEZU_Event_t event, int64_t milliseconds) {
-    if (!event)
+    if (!event) {
+        logMessage(nullptr, zezu::ERROR, kClassName, "NULL ZEZU_Event_t object passed in WaitforEvent ");
         return 2;
+    }
     return static_cast<ZEZUEventsIntl*>(event)->WaitforEvntIntl(milliseconds);
 }
 
 int EventUtils::DestroyEvent(ZEZU_Event_t event) {
-    if (!event)
+    if (!event) {
+        logMessage(nullptr, zezu::ERROR, kClassName, "NULL ZEZU_Event_t object passed in DestroyEvent ");
         return -1;
+    }
     delete static_cast<ZEZUEventsIntl*>(event);
     return 0;
 }

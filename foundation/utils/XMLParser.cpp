@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <pugixml.hpp>
@@ -14,6 +13,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <sstream>
+
+#include "foundation/utils/FileUtils.h"
+#include "foundation/utils/UtilsLogging.h"
 
 namespace ZEZUUtils {
 
@@ -244,30 +246,6 @@ bool readWholeFile(const std::string& path, std::string& data, std::string& erro
     return true;
 }
 
-// Writes beside the target and renames over it, so a reader sees the old file or the new.
-bool writeFileAtomically(const std::string& path, const std::string& data) {
-    std::string temporary = path + ".XXXXXX";
-    int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = fchmod(fd, 0644) == 0;
-    for (size_t written = 0; ok && written < data.size();) {
-        ssize_t n = write(fd, data.data() + written, data.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            ok = false;
-        else
-            written += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok)
-        unlink(temporary.c_str());
-    return ok;
-}
-
 }  // namespace
 
 XMLParser::XMLParser() = default;
@@ -282,10 +260,7 @@ void XMLParser::report(zezu::Log_Level level, const char* format, ...) {
 }
 
 void XMLParser::reportV(zezu::Log_Level level, const char* format, va_list arguments) {
-    // Routed to the ZEZUUtils logging hooks once they are wired in.
-    (void)level;
-    (void)format;
-    (void)arguments;
+    logMessageV(logger, level, "XMLParser", format, arguments);
 }
 
 bool XMLParser::initialised(const char* format, ...) {
@@ -373,7 +348,7 @@ bool XMLParser::writeXMLToFilePathInUTF8(const std::string& path) {
         if (relabel)
             encoding.set_value(declared.c_str());
     }
-    return writeFileAtomically(path, text);
+    return FileUtils::CreateFileWithContentAtPath(path, text, logger);
 }
 
 bool XMLParser::select(const std::string& query, pugi::xpath_node_set& matches, std::string& error) {

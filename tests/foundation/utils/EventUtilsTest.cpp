@@ -1,6 +1,7 @@
 // Auto-reset events and critical sections: signalling, time-outs, races and re-entry.
 #include "foundation/utils/EventUtils.h"
 #include "foundation/utils/NativeCriticalSection.h"
+#include "foundation/utils/UtilsLogging.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <limits>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -94,11 +96,25 @@ TEST(EventUtils, NegativeTimeoutOtherThanMinusOneActsAsZero) {
     EXPECT_EQ(EventUtils::WaitforEvent(event.get(), -5), 0);
 }
 
-TEST(EventUtils, NullHandles) {
+std::vector<std::string> reported;
+
+void captureReport(zezu::Log_Level level, const char*, const char* className, const char*, const char*,
+                   const char* format, va_list) {
+    reported.push_back(std::string(className) + (level == zezu::ERROR ? " ERROR " : " other ") + format);
+}
+
+TEST(EventUtils, NullHandlesAreReportedNotFollowed) {
+    reported.clear();
+    zezuUtilsLogMessageFnPtr = &captureReport;
     EXPECT_EQ(EventUtils::WaitforEvent(nullptr, -1), 2);
-    EXPECT_EQ(EventUtils::WaitforEvent(nullptr, 0), 2);
     EXPECT_EQ(EventUtils::DestroyEvent(nullptr), -1);
-    EventUtils::SetEvnt(nullptr);  // reported, not a crash
+    EventUtils::SetEvnt(nullptr);
+    zezuUtilsLogMessageFnPtr = nullptr;
+    EXPECT_EQ(reported, (std::vector<std::string>{
+                            "ZEZUEvents ERROR NULL ZEZU_Event_t object passed in WaitforEvent ",
+                            "ZEZUEvents ERROR NULL ZEZU_Event_t object passed in DestroyEvent ",
+                            "ZEZUEvents ERROR NULL ZEZU_Event_t object passed in SetEvnt ",
+                        }));
 }
 
 TEST(EventUtils, SetFromAnotherThreadWakesUnlimitedAndHugeWaits) {

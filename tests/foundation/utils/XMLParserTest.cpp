@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "foundation/utils/UtilsLogging.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 using ZEZUUtils::XMLParser;
@@ -50,6 +53,26 @@ const char* const kManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
   </asset_list>
 </manifest>)";
 
+std::vector<std::string> messages;
+
+void captureMessage(zezu::Log_Level, const char*, const char* className, const char*, const char*,
+                    const char* format, va_list arguments) {
+    char line[512];
+    std::vsnprintf(line, sizeof line, format, arguments);
+    messages.push_back(std::string(className) + ": " + line);
+}
+
+// Collects what the parser reports through the process-wide hook.
+class CapturedMessages {
+public:
+    CapturedMessages() {
+        messages.clear();
+        zezuUtilsLogMessageFnPtr = &captureMessage;
+    }
+    ~CapturedMessages() { zezuUtilsLogMessageFnPtr = nullptr; }
+    const std::vector<std::string>& lines() const { return messages; }
+};
+
 }  // namespace
 
 TEST(XMLParser, LocationPathsOverSmallDocuments) {
@@ -90,6 +113,21 @@ TEST(XMLParser, LocationPathsOverSmallDocuments) {
             EXPECT_EQ(parser->getNodeAtIndexFromNodeList(list, -1), nullptr);
         }
     }
+}
+
+TEST(XMLParser, NoMatchIsSilentAndABadQueryIsReported) {
+    auto parser = parsed(kManifest);
+    CapturedMessages captured;
+    int count = -1;
+    EXPECT_EQ(parser->getNodeListForXQuery("//nothing", &count), nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_TRUE(captured.lines().empty());
+    EXPECT_EQ(parser->getNodeListForXQuery("//asset[", &count), nullptr);
+    ASSERT_EQ(captured.lines().size(), 1u);
+    EXPECT_EQ(captured.lines()[0].rfind("XMLParser: Node Not found in getNodeListForXQuery for query - //asset[ - err( ",
+                                        0),
+              0u)
+        << captured.lines()[0];
 }
 
 TEST(XMLParser, BadQueriesFailWithoutThrowing) {
