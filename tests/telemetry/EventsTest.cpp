@@ -107,7 +107,7 @@ TEST(DEZUtilities, CopyStrBoundsAndNulls) {
         {nullptr, 5, false, "#####"},
     };
     for (const auto& c : cases) {
-        char buffer[6] = "#####";
+        char buffer[8] = "#####";
         EXPECT_EQ(DEZFramework::copyStr(buffer, c.size, c.source), c.result) << c.size;
         EXPECT_STREQ(buffer, c.copied) << c.size;
     }
