@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -232,7 +233,7 @@ TEST_F(TelemetryClient, FailedImmediateSendsKeepTheEventPending) {
         {"proxy authentication without credentials", PeerAnswer::reply(httpResponse(407, "", {{"Proxy-Authenticate", "Basic realm=\"p\""}})), -9},
     };
     for (const auto& c : cases) {
-        bool failing = true;
+        std::atomic<bool> failing{true};
         LoopbackHttpPeer peer([&](const std::string&, std::size_t) {
             return failing ? c.answer : PeerAnswer::reply(httpResponse(200, "ok"));
         });
