@@ -46,6 +46,10 @@ void destroyHeld() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
 
 // The statuses are -22, -23 and -24 as an exit code, that is 256 minus the magnitude.
 TEST(MutexDeathTest, FailingCallsEndTheProcessWithTheirStatus) {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer reports the misuse these cases provoke before the mutex can end the process.
+    GTEST_SKIP() << "provoked mutex misuse is reported by ThreadSanitizer";
+#endif
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(lockTwice(), testing::ExitedWithCode(256 - 22), "");
     EXPECT_EXIT(releaseUnheld(), testing::ExitedWithCode(256 - 23), "");
