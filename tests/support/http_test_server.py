@@ -78,30 +78,30 @@ CHUNK = 16384
 class Resource:
     """The bytes and ETag a path serves at one moment."""
 
-    def __init__(self, spec, fallback=None):
+    def __init__(self, settings, fallback=None):
         self.content = fallback.content if fallback else b""
         self.etag = fallback.etag if fallback else None
-        if "body_file" in spec:
-            with open(spec["body_file"], "rb") as f:
+        if "body_file" in settings:
+            with open(settings["body_file"], "rb") as f:
                 self.content = f.read()
-        elif "body" in spec:
-            self.content = spec["body"].encode("utf-8")
-        elif "size" in spec:
-            self.content = random.Random(spec.get("seed", 0)).randbytes(int(spec["size"]))
-        if "etag" in spec:
-            self.etag = spec["etag"]
+        elif "body" in settings:
+            self.content = settings["body"].encode("utf-8")
+        elif "size" in settings:
+            self.content = random.Random(settings.get("seed", 0)).randbytes(int(settings["size"]))
+        if "etag" in settings:
+            self.etag = settings["etag"]
 
 
 class Scenario:
-    def __init__(self, spec):
-        self.spec = spec
-        self.base = Resource(spec)
+    def __init__(self, settings):
+        self.settings = settings
+        self.base = Resource(settings)
         # A change inherits what it does not name from the base resource.
         self.changes = [(n, Resource(c, self.base)) for n, c in
-                        [(int(c["after_requests"]), c) for c in spec.get("changes", [])]]
-        self.statuses = list(spec.get("statuses", []))
-        self.script_methods = spec.get("script_methods", ["GET", "HEAD"])
-        self.faults = [dict(f) for f in spec.get("faults", [])]
+                        [(int(c["after_requests"]), c) for c in settings.get("changes", [])]]
+        self.statuses = list(settings.get("statuses", []))
+        self.script_methods = settings.get("script_methods", ["GET", "HEAD"])
+        self.faults = [dict(f) for f in settings.get("faults", [])]
         for fault in self.faults:
             fault.setdefault("times", 1)
         self.requests = 0
@@ -115,7 +115,7 @@ class Scenario:
         return current
 
     def payload(self, resource):
-        if not self.spec.get("gzip", False):
+        if not self.settings.get("gzip", False):
             return resource.content
         key = id(resource)
         if key not in self.gzip_cache:
@@ -242,10 +242,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         query = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query)
         body = self.read_body()
         if path == "/_control/scenario":
-            spec = json.loads(body or b"{}")
-            scenario = Scenario(spec)
+            settings = json.loads(body or b"{}")
+            scenario = Scenario(settings)
             with state.lock:
-                state.scenarios[spec["path"]] = scenario
+                state.scenarios[settings["path"]] = scenario
             self.send_json({"ok": True})
         elif path == "/_control/reset":
             with state.lock:
@@ -296,9 +296,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if scenario is None:
             self.plain_answer(entry, 404, b"not found")
             return
-        spec = scenario.spec
-        extra = dict(spec.get("headers", {}))
-        cookies = list(spec.get("set_cookie", []))
+        settings = scenario.settings
+        extra = dict(settings.get("headers", {}))
+        cookies = list(settings.get("set_cookie", []))
 
         if scripted not in (None, 0, "ok"):
             if isinstance(scripted, int):
@@ -318,7 +318,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         payload = scenario.payload(resource)
         size = len(payload)
-        wanted = parse_range(self.headers.get("Range"), size) if spec.get("ranges", True) else None
+        wanted = parse_range(self.headers.get("Range"), size) if settings.get("ranges", True) else None
         if wanted == "bad":
             self.plain_answer(entry, 416, b"", {"Content-Range": "bytes */%d" % size}, cookies)
             return
@@ -348,9 +348,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_response(status)
         if resource.etag is not None:
             self.send_header("ETag", resource.etag)
-        if spec.get("ranges", True):
+        if settings.get("ranges", True):
             self.send_header("Accept-Ranges", "bytes")
-        if spec.get("gzip", False):
+        if settings.get("gzip", False):
             self.send_header("Content-Encoding", "gzip")
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
@@ -364,7 +364,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         entry["status"] = status
         if self.command == "HEAD":
             return
-        self.send_body(entry, bytes(body), matching, spec.get("throttle", state.throttle))
+        self.send_body(entry, bytes(body), matching, settings.get("throttle", state.throttle))
 
     def plain_answer(self, entry, status, body, headers=None, cookies=()):
         self.send_response(status)
@@ -553,8 +553,8 @@ def main():
     state = State(args.throttle, args.proxy_auth)
     if args.config:
         with open(args.config) as f:
-            for spec in json.load(f):
-                state.scenarios[spec["path"]] = Scenario(spec)
+            for settings in json.load(f):
+                state.scenarios[settings["path"]] = Scenario(settings)
 
     servers = [Server(("127.0.0.1", 0), state, tls_context)]
     if tls_context is not None:
