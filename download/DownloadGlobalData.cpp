@@ -420,6 +420,8 @@ bool DownloadGlobalData::initializeFileDownload() {
     bool resume = p.useMetaFile && !p.singleStreamInEffect && FileSystemUtils::fileExists(metaPath()) &&
                   FileSystemUtils::fileExists(partialPath()) && tryResumeCandidate();
     p.freshStart = resume ? 0 : 1;
+    // A partial file resumed through its meta file is this download's own: stop removes both.
+    if (resume) createdFile_ = true;
     if (!resume && !prepareFreshOutput()) return false;
     if (!outputFile_.open(partialPath())) {
         ErrorRecord record;

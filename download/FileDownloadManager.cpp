@@ -218,13 +218,17 @@ int32_t FileDownloadManager::start() {
         globalData_.setLastError(-10, kNotInitialized, 0, 1);
         return -4;
     }
+    // A controller that has terminated may still be finishing the file (state 3 until the rename is done):
+    // let it end first, so that the state judged here is its final one.
+    int32_t current = state_;
+    if (controllerThread_.joinable() && current != kManagerRunning && current != kManagerPauseRequested &&
+        current != kManagerPaused) {
+        DLE_TRACE("FileDownloadManager::runThisThread thread is already running. Closing it first");
+        joinControllerThread();
+    }
     if (state_ != kManagerStopped && state_ != kManagerCompleted) {
         globalData_.setLastError(-10, kRunning, 0, 1);
         return 30;
-    }
-    if (controllerThread_.joinable()) {
-        DLE_TRACE("FileDownloadManager::runThisThread thread is already running. Closing it first");
-        joinControllerThread();
     }
     if (!globalData_.initializeFileDownload()) {
         DLE_ERROR("failed to init the global file data for downloading");
@@ -508,11 +512,12 @@ void FileDownloadManager::processErrors() {
     if (action == ErrorHandler::kActionNone) return;
     globalData_.resetAcceptedBytes();
     auto endWithError = [this](DownloadErrorInfo& error) {
+        // The state is final before the client hears of the error, so that what it does in answer sees it.
         globalData_.reportedState = kManagerError;
         globalData_.setLastError(error);
-        globalData_.notifyIntercepts(kEventError, &error, static_cast<int>(sizeof error));
         state_ = kManagerError;
         finished_ = true;
+        globalData_.notifyIntercepts(kEventError, &error, static_cast<int>(sizeof error));
     };
     switch (action) {
         case ErrorHandler::kActionUserActionable:
@@ -655,9 +660,9 @@ void FileDownloadManager::finalise() {
         if (!globalData_.getMetaFile().deleteFile())
             DLE_TRACE("[WARN]: Failed to delete the zamd file. May be due to some unclosed handle.");
         std::string finished = globalData_.targetPath("");
-        globalData_.notifyIntercepts(kEventFileComplete, finished.data(), static_cast<int>(finished.size()));
         state_ = kManagerCompleted;
         globalData_.reportedState = kManagerCompleted;
+        globalData_.notifyIntercepts(kEventFileComplete, finished.data(), static_cast<int>(finished.size()));
         double milliseconds =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - startTime_).count();
         DLE_INFO("File download complete: %s size: %llu Bytes, Time Taken:%lf milliseconds ",
@@ -667,8 +672,8 @@ void FileDownloadManager::finalise() {
         DLE_ERROR("An error has occurred while renaming the temporary named downloaded file.");
         globalData_.reportedState = kManagerFinalisationFailed;
         DownloadErrorInfo error = globalData_.getLastError();
-        globalData_.notifyIntercepts(kEventError, &error, static_cast<int>(sizeof error));
         state_ = kManagerFinalisationFailed;
+        globalData_.notifyIntercepts(kEventError, &error, static_cast<int>(sizeof error));
     }
     if (initialized_) sendProgress();
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "download/FileDownloadManager.h"
+#include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
 
 namespace {
@@ -137,8 +138,7 @@ TEST_F(EngineEndToEndTest, CorruptSegmentIsRejectedAndFetchedAgain) {
     }
 }
 
-// Disabled until the engine ends a download whose segment stays corrupt with -60 (it reports 65 today).
-TEST_F(EngineEndToEndTest, DISABLED_SegmentThatStaysCorruptEndsTheDownloadWithoutAFile) {
+TEST_F(EngineEndToEndTest, SegmentThatStaysCorruptEndsTheDownloadWithoutAFile) {
     Bytes bytes = randomBytes(3 * kSegment, 12);
     serve("/bad.bin", bytes, R"("faults":[{"kind":"corrupt","offset":70000,"times":-1}])");
     EngineSession session;
@@ -155,8 +155,11 @@ TEST_F(EngineEndToEndTest, DISABLED_SegmentThatStaysCorruptEndsTheDownloadWithou
     session.handle->getLastError(&error);
     EXPECT_EQ(error.errorType, -60);
     EXPECT_EQ(error.action, 2);
-    EXPECT_EQ(session.recorder.rejected(), 11);
+    // Rejections are counted when the controller next looks at the errors, so a fast link refetches more often.
+    EXPECT_GE(session.recorder.rejected(), 11);
+    EXPECT_EQ(session.handle->start(), 30) << "a fatal end needs close and init";
     EXPECT_FALSE(exists(finished("bad.bin")));
+    EXPECT_TRUE(exists(finished("bad.bin.zamdownload"))) << "a fatal end keeps the partial download";
 }
 
 TEST_F(EngineEndToEndTest, PauseAndResumeMidFile) {
@@ -187,10 +190,10 @@ TEST_F(EngineEndToEndTest, PauseAndResumeMidFile) {
     EXPECT_EQ(session.handle->stop(), 0);
 }
 
-// Disabled until stop and close early in a download leave no partial or meta file behind.
-TEST_F(EngineEndToEndTest, DISABLED_StopAndCloseAtAnyMomentLeaveNothingRunning) {
+// Close keeps the partial download for a later resume, so the next case may resume what the last one left.
+TEST_F(EngineEndToEndTest, StopAndCloseAtAnyMomentLeaveNothingRunning) {
     Bytes bytes = randomBytes(16 * kSegment, 14);
-    serve("/stop.bin", bytes, R"("throttle":2000000)");
+    serve("/stop.bin", bytes, R"("throttle":200000)");
     const int delaysMs[] = {0, 3, 20, 80, 250};
     for (int delay : delaysMs) {
         for (bool useStop : {true, false}) {
@@ -227,6 +230,17 @@ TEST_F(EngineEndToEndTest, InterruptedDownloadResumesFromTheMetaFile) {
         EXPECT_EQ(session.handle->close(), 0);
     }
     ASSERT_TRUE(exists(finished("resume.bin.zamdownload.zamd")));
+    uint32_t completeOnDisk = 0;
+    {
+        ZAMDFileManager meta;
+        ASSERT_TRUE(meta.initialize(finished("resume.bin.zamdownload.zamd")));
+        ASSERT_TRUE(meta.isValid());
+        for (uint32_t index = 0; index < 20; ++index) {
+            uint32_t record = 0;
+            if (meta.readSegmentProgress(index, record) && record == kSegment) ++completeOnDisk;
+        }
+    }
+    ASSERT_GE(completeOnDisk, 4u) << "accepted segments are recorded as complete";
     server.clearLog();
     EngineSession session;
     DownloadInput in = input("/resume.bin");
@@ -237,7 +251,8 @@ TEST_F(EngineEndToEndTest, InterruptedDownloadResumesFromTheMetaFile) {
     std::string log = server.requestLog();
     size_t gets = 0;
     for (size_t at = log.find("\"GET\""); at != std::string::npos; at = log.find("\"GET\"", at + 1)) ++gets;
-    EXPECT_LT(gets, 21u - 5u) << "segments on disk are not fetched again";
+    // One GET per segment not yet complete, plus the range probe.
+    EXPECT_LE(gets, 21u - completeOnDisk + 1) << "segments on disk are not fetched again";
 }
 
 TEST_F(EngineEndToEndTest, CookiesCustomHeadersAndUserAgentAreSent) {
@@ -274,7 +289,7 @@ TEST_F(EngineEndToEndTest, FinishingOntoAnExistingFileFailsAndKeepsBoth) {
     DownloadErrorInfo error = session.recorder.error();
     EXPECT_EQ(error.errorType, -100);
     EXPECT_EQ(error.action, 2) << "a failed finish is fatal, never user-actionable";
-    EXPECT_EQ(session.recorder.progress().reportedState, 6u);
+    EXPECT_TRUE(session.recorder.waitForReportedState(6u));
     Bytes kept;
     ASSERT_TRUE(readFile(finished("taken.bin"), kept));
     EXPECT_EQ(kept, (Bytes{1, 2, 3}));

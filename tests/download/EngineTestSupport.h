@@ -90,6 +90,11 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, limit, [&] { return events_[event] >= count; });
     }
+    // The progress event that follows an end's error event carries the final state.
+    bool waitForReportedState(uint32_t state, std::chrono::milliseconds limit = std::chrono::milliseconds(30000)) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, limit, [&] { return progress_.reportedState == state; });
+    }
     void rearm() {
         std::lock_guard<std::mutex> lock(mutex_);
         ended_ = false;
