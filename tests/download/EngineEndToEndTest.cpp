@@ -297,4 +297,70 @@ TEST_F(EngineEndToEndTest, FinishingOntoAnExistingFileFailsAndKeepsBoth) {
     EXPECT_EQ(session.handle->start(), 30) << "a failed finish needs close and init";
 }
 
+TEST_F(EngineEndToEndTest, AFileChangedOnTheServerIsFetchedAfreshInsteadOfResumed) {
+    Bytes before = randomBytes(12 * kSegment, 18);
+    serve("/moving.bin", before, R"("throttle":600000)");
+    {
+        EngineSession session;
+        DownloadInput in = input("/moving.bin");
+        ASSERT_EQ(session.handle->init(&in), 0);
+        ASSERT_EQ(session.handle->start(), 0);
+        ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, 3));
+        EXPECT_EQ(session.handle->close(), 0);
+    }
+    ASSERT_TRUE(exists(finished("moving.bin.zamdownload.zamd")));
+    // Same size, new bytes and a new ETag: nothing on disk may be kept.
+    Bytes after = randomBytes(12 * kSegment, 19);
+    writeFile(content, after);
+    server.setScenario(R"({"path":"/moving.bin","body_file":")" + content + R"(","etag":"\"v2\""})");
+    EngineSession session;
+    DownloadInput in = input("/moving.bin");
+    ASSERT_EQ(session.handle->init(&in), 0);
+    ASSERT_EQ(session.handle->start(), 0);
+    ASSERT_TRUE(session.recorder.waitForEnd());
+    expectCompleteCopy(session, "moving.bin", after);
+}
+
+TEST_F(EngineEndToEndTest, ResumingAPausedDownloadOfAChangedFileIsRefused) {
+    Bytes bytes = randomBytes(16 * kSegment, 20);
+    serve("/paused.bin", bytes, R"("throttle":300000)");
+    EngineSession session;
+    DownloadInput in = input("/paused.bin");
+    ASSERT_EQ(session.handle->init(&in), 0);
+    ASSERT_EQ(session.handle->start(), 0);
+    ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, 1));
+    ASSERT_EQ(session.handle->pause(), 0);
+    server.setScenario(R"({"path":"/paused.bin","body_file":")" + content + R"(","etag":"\"v2\""})");
+    EXPECT_EQ(session.handle->resume(), -999);
+    DownloadErrorInfo error;
+    session.handle->getLastError(&error);
+    EXPECT_EQ(error.errorType, -55);
+    EXPECT_EQ(error.action, 4);
+    EXPECT_EQ(session.handle->close(), 0);
+    EXPECT_FALSE(exists(finished("paused.bin")));
+}
+
+TEST_F(EngineEndToEndTest, OneHandleFetchesASecondFileAfterCloseAndInit) {
+    Bytes first = randomBytes(3 * kSegment + 1, 21);
+    Bytes second = randomBytes(kSegment / 2, 22);
+    std::string secondContent = environment.base() + "/second.bin";
+    writeFile(secondContent, second);
+    serve("/first.bin", first);
+    server.setScenario(R"({"path":"/second.bin","body_file":")" + secondContent + R"(","ranges":false})");
+    EngineSession session;
+    DownloadInput in = input("/first.bin");
+    ASSERT_EQ(session.handle->init(&in), 0);
+    ASSERT_EQ(session.handle->start(), 0);
+    ASSERT_TRUE(session.recorder.waitForEnd());
+    expectCompleteCopy(session, "first.bin", first);
+    ASSERT_EQ(session.handle->close(), 0);
+    // The first file's size, ETag and range answer must not carry over to the second.
+    session.recorder.rearm();
+    in = input("/second.bin");
+    ASSERT_EQ(session.handle->init(&in), 0);
+    ASSERT_EQ(session.handle->start(), 0);
+    ASSERT_TRUE(session.recorder.waitForEnd());
+    expectCompleteCopy(session, "second.bin", second);
+}
+
 }  // namespace
