@@ -363,4 +363,22 @@ TEST_F(EngineEndToEndTest, OneHandleFetchesASecondFileAfterCloseAndInit) {
     expectCompleteCopy(session, "second.bin", second);
 }
 
+TEST_F(EngineEndToEndTest, TheEngineLogsIntoItsFileInTheUsersLogFolder) {
+    Bytes bytes = randomBytes(kSegment, 23);
+    serve("/logged.bin", bytes);
+    {
+        EngineSession session;
+        DownloadInput in = input("/logged.bin");
+        ASSERT_EQ(session.handle->init(&in), 0);
+        ASSERT_EQ(session.handle->start(), 0);
+        ASSERT_TRUE(session.recorder.waitForEnd());
+    }
+    Bytes log;
+    ASSERT_TRUE(readFile(environment.home() + "/Library/Logs/MorvaneStudio/MVD/ZarvoDownload/DOZ.log", log));
+    std::string text(log.begin(), log.end());
+    EXPECT_NE(text.find("start of Download"), std::string::npos);
+    EXPECT_NE(text.find("File download complete: " + server.url("/logged.bin")), std::string::npos);
+    EXPECT_NE(text.find("*******************End****************"), std::string::npos);
+}
+
 }  // namespace
