@@ -1,11 +1,13 @@
 // The engine against the loopback test server: whole downloads, fallbacks, rejection, pause, stop, resume.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "download/FileDownloadManager.h"
 #include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
+#include "tests/platform/LoopbackHttpPeer.h"
 
 namespace {
 
@@ -379,6 +381,38 @@ TEST_F(EngineEndToEndTest, TheEngineLogsIntoItsFileInTheUsersLogFolder) {
     EXPECT_NE(text.find("start of Download"), std::string::npos);
     EXPECT_NE(text.find("File download complete: " + server.url("/logged.bin")), std::string::npos);
     EXPECT_NE(text.find("*******************End****************"), std::string::npos);
+}
+
+TEST_F(EngineEndToEndTest, HttpsDownloadsVerifyTheServersCertificate) {
+    std::string tls = environment.base() + "/tls";
+    ASSERT_TRUE(test_peers::makeTestCertificates(tls));
+    test_support::HttpTestServer::Options options;
+    options.certFile = tls + "/valid.pem";
+    options.keyFile = tls + "/server.key";
+    test_support::HttpTestServer secure(options);
+    Bytes bytes = randomBytes(3 * kSegment + 11, 24);
+    writeFile(content, bytes);
+    secure.setScenario(R"({"path":"/s.bin","body_file":")" + content + R"(","etag":"\"s1\""})");
+    DownloadInput in = input("/s.bin");
+    in.serverPath = secure.url("/s.bin");
+    {
+        // Nobody trusts the test root yet: the download must not start.
+        ::unsetenv("SSL_CERT_FILE");
+        EngineSession session;
+        ASSERT_EQ(session.handle->init(&in), 0);
+        EXPECT_LT(session.handle->start(), 0);
+        DownloadErrorInfo error;
+        session.handle->getLastError(&error);
+        EXPECT_EQ(error.errorType, -40);
+        EXPECT_FALSE(exists(finished("s.bin")));
+    }
+    ::setenv("SSL_CERT_FILE", (tls + "/ca.pem").c_str(), 1);
+    EngineSession session;
+    ASSERT_EQ(session.handle->init(&in), 0);
+    ASSERT_EQ(session.handle->start(), 0);
+    ASSERT_TRUE(session.recorder.waitForEnd());
+    ::unsetenv("SSL_CERT_FILE");
+    expectCompleteCopy(session, "s.bin", bytes);
 }
 
 }  // namespace

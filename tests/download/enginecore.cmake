@@ -3,7 +3,5 @@ project_add_test(NAME download_adaptive_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/A
   LIBS download TIMEOUT 60)
 project_add_test(NAME download_jobs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/JobsAndThreadsTest.cpp
   LIBS download LABELS threaded TIMEOUT 60)
-# EngineEndToEndTest.cpp is not registered yet: several of its cases fail intermittently against
-# the current engine (races at completion and resume); register it once those are mended.
 project_add_test(NAME download_engine_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EngineEndToEndTest.cpp
-  LIBS download download_test_server LABELS threaded TIMEOUT 300)
+  LIBS download download_test_server http_test_peers LABELS threaded TIMEOUT 300)
