@@ -8,12 +8,9 @@
 
 #include "platform/UserFolders.h"
 
-#if __has_include("foundation/logging/LogTargetDefault.h")
-#define ENGINE_LOG_HAS_ZEZU 1
 #include "foundation/logging/Logger.h"
 #include "foundation/logging/LogTargetDefault.h"
 #include "foundation/logging/LoggingCore.h"
-#endif
 
 namespace engine_log {
 namespace {
@@ -22,10 +19,8 @@ constexpr const char* kIdentifier = "RUZ";
 constexpr const char* kLogFileName = "DOZ.log";
 
 struct EngineLoggerState {
-#ifdef ENGINE_LOG_HAS_ZEZU
     zezu::Logger logger{kIdentifier};
     zezu::LogTargetDefault* target = nullptr;
-#endif
 };
 
 std::shared_mutex& stateMutex() {
@@ -35,7 +30,7 @@ std::shared_mutex& stateMutex() {
 int references = 0;  // guarded by stateMutex()
 std::unique_ptr<EngineLoggerState> state;  // guarded by stateMutex()
 
-[[maybe_unused]] std::string logFolder() {
+std::string logFolder() {
     std::string home;
     if (auto user = platform::consoleUser()) home = user->home;
     if (home.empty()) home = platform::processHomeFolder().value_or("");
@@ -54,34 +49,24 @@ std::unique_ptr<EngineLoggerState> state;  // guarded by stateMutex()
 
 std::unique_ptr<EngineLoggerState> createState() {
     auto created = std::make_unique<EngineLoggerState>();
-#ifdef ENGINE_LOG_HAS_ZEZU
     created->target = new zezu::LogTargetDefault(kIdentifier);
     std::string folder = logFolder();
     created->target->setLogFile(kLogFileName, folder.c_str());
     created->target->setLogLevel(zezu::INFO);
     zezu::LoggingCore::getInstance()->registerTarget(created->target);
-#endif
     return created;
 }
 
 void destroyState(std::unique_ptr<EngineLoggerState> old) {
-#ifdef ENGINE_LOG_HAS_ZEZU
     if (old && old->target) {
         zezu::LoggingCore::getInstance()->unregisterTarget(old->target);
         delete old->target;
     }
-#endif
     old.reset();
 }
 
 void writeLocked(Level level, const char* format, va_list arguments) {
-#ifdef ENGINE_LOG_HAS_ZEZU
     if (state) state->logger.logit(static_cast<zezu::Log_Level>(level), "", "", format, arguments);
-#else
-    (void)level;
-    (void)format;
-    (void)arguments;
-#endif
 }
 
 void writeBanner(Level level, const char* format, ...) {
