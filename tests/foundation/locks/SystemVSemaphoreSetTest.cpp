@@ -162,13 +162,22 @@ void ignoreSignal(int) {}
 TEST_F(SystemVSemaphoreSetTest, BlockingChangeSurvivesASignal) {
     SystemVSemaphoreSet set = open({0, 0});
     ASSERT_TRUE(set.valid());
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
     const pid_t pid = ::fork();
     if (pid == 0) {
         struct sigaction action {};
         action.sa_handler = ignoreSignal;  // no SA_RESTART: semop sees EINTR
         ::sigaction(SIGUSR1, &action, nullptr);
+        const char byte = 1;
+        if (::write(ready[1], &byte, 1) != 1) _exit(2);
         _exit(set.change(1, -1, SystemVSemaphoreSet::kBlocking) ? 0 : 1);
     }
+    // A signal before the handler is in place would kill the child instead of interrupting it.
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
     // Interrupt the wait a few times before the unit arrives.
     for (int i = 0; i < 5; ++i) {
         ::usleep(20000);
