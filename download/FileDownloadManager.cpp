@@ -277,6 +277,8 @@ int32_t FileDownloadManager::start() {
     DLE_TRACE("file serializer thread id is %d", 0);
     int32_t remaining = std::max<int32_t>(globalData_.remainingJobs.load(), 0);
     runThreadCount_ = std::min<uint32_t>(preference.threadCount, static_cast<uint32_t>(remaining));
+    runAdaptive_ = preference.adaptiveThreadControl != 0;
+    runNewAdaptive_ = preference.newAdaptiveAlgorithm != 0;
     globalData_.resetThreadActivity(runThreadCount_);
     DLE_TRACE("Number of downloader threads are %d", static_cast<int>(runThreadCount_));
     globalData_.notifyIntercepts(kEventStarted, nullptr, 0);
@@ -617,7 +619,7 @@ void FileDownloadManager::adjustThreadCount(AdaptiveThreadController& adaptive) 
     ++ticksSinceThreadChange_;
     adaptive.addSample();
     adaptive.reportStatistics();
-    if (!globalData_.getPreference().adaptiveThreadControl || ticksSinceThreadChange_ <= active / 4 + 4) return;
+    if (!runAdaptive_ || ticksSinceThreadChange_ <= active / 4 + 4) return;
     bool valid = false;
     int32_t decision = adaptive.evaluate(valid);
     if (!valid) return;
@@ -685,7 +687,7 @@ void FileDownloadManager::controllerLoop() {
     {
         std::lock_guard<std::mutex> control(threadControlLock_);
         if (state_ == kManagerRunning) {
-            if (preference.adaptiveThreadControl) {
+            if (runAdaptive_) {
                 for (uint32_t i = 0; i < runThreadCount_; i += 2) threadPool_.activateNextThread();
             } else {
                 threadPool_.runAll();
@@ -711,7 +713,7 @@ void FileDownloadManager::controllerLoop() {
                 if (tick == 0 || tick == 50) processErrors();
                 if (tick == 20 && !finished_ && !singleStream) checkDeadConnections();
                 if (!singleStream && state_ == kManagerRunning) {
-                    bool adjust = preference.newAdaptiveAlgorithm ? (tick == 33 || tick == 66 || tick == 99) : tick == 50;
+                    bool adjust = runNewAdaptive_ ? (tick == 33 || tick == 66 || tick == 99) : tick == 50;
                     if (adjust) adjustThreadCount(adaptive);
                 }
             } else {

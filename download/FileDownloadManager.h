@@ -90,6 +90,9 @@ private:
     std::atomic<int32_t> state_{kManagerStopped};
     std::atomic<bool> finished_{false};
     uint32_t runThreadCount_ = 0;  // this run's worker count; the configured maximum stays as set
+    // This run's thread control, fixed at start: a preference set while paused applies to the next start.
+    bool runAdaptive_ = false;
+    bool runNewAdaptive_ = false;
     std::mutex terminateLock_;     // the controller and a client stop may both end the threads
     std::mutex threadControlLock_; // pause and resume of the threads, never held while waiting on managerLock_
 };

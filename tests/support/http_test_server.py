@@ -534,6 +534,14 @@ class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
         pass  # a client that hangs up is part of the tests
 
 
+def exit_with_parent(parent):
+    """A test that dies without its destructors (a sanitizer's halt, a crash) must not leave
+    the server holding the test runner's output pipe open."""
+    while os.getppid() == parent:
+        time.sleep(0.5)
+    os._exit(0)
+
+
 def main():
     parser = argparse.ArgumentParser(description="scriptable loopback HTTP/1.1 test server")
     parser.add_argument("--port-file")
@@ -571,6 +579,7 @@ def main():
 
     for server in servers:
         threading.Thread(target=server.serve_forever, daemon=True).start()
+    threading.Thread(target=exit_with_parent, args=(os.getppid(),), daemon=True).start()
     try:
         state.stop.wait()
     except KeyboardInterrupt:
