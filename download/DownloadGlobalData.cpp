@@ -3,6 +3,7 @@
 
 #include <zlib.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -643,9 +644,14 @@ bool DownloadGlobalData::decompressOutputFile(const std::string& name) {
         return false;
     }
     DLE_INFO("successfully unzipped the gzip response");
-    // The compressed copy goes only once the decompressed one is safely written.
-    if (!FileSystemUtils::writeDataToFile(target, decompressed)) {
-        setLastError(-70, "There is some error in handling the file system.", 0, 0, 2);
+    // The compressed copy goes only once the decompressed one is safely written, and a file
+    // that appeared at the target meanwhile is never replaced.
+    if (!FileSystemUtils::writeDataToNewFile(target, decompressed, code)) {
+        if (code == EEXIST)
+            setLastError(-100, "Failed to unzip the file as there is already another file with that name present", 0, 1,
+                         2);
+        else
+            setLastError(-70, "There is some error in handling the file system.", code, 0, 2);
         return false;
     }
     FileSystemUtils::deleteFile(partial, code);

@@ -238,14 +238,17 @@ bool renameFile(const std::string& destination, const std::string& source, int& 
     return false;
 }
 
-bool writeDataToFile(const std::string& path, const std::string& bytes) {
+namespace {
+
+// The bytes in a new temporary file beside path, synced; "" when that fails (nothing is left behind).
+std::string writeTemporaryBeside(const std::string& path, const std::string& bytes) {
     if (path.empty()) {
-        return false;
+        return "";
     }
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        return "";
     }
     bool written = true;
     size_t done = 0;
@@ -266,7 +269,34 @@ bool writeDataToFile(const std::string& path, const std::string& bytes) {
     if (::close(fd) != 0) {
         written = false;
     }
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return "";
+    }
+    return temporary;
+}
+
+}  // namespace
+
+bool writeDataToFile(const std::string& path, const std::string& bytes) {
+    const std::string temporary = writeTemporaryBeside(path, bytes);
+    if (temporary.empty()) {
+        return false;
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool writeDataToNewFile(const std::string& path, const std::string& bytes, int& code) {
+    const std::string temporary = writeTemporaryBeside(path, bytes);
+    if (temporary.empty()) {
+        code = kCodeOtherFailure;
+        return false;
+    }
+    if (!renameFile(path, temporary, code)) {
         ::unlink(temporary.c_str());
         return false;
     }

@@ -29,6 +29,8 @@ bool directoryExists(const std::string& path);
 // Never replaces an existing destination (fails with EEXIST instead).
 bool renameFile(const std::string& destination, const std::string& source, int& code);
 bool writeDataToFile(const std::string& path, const std::string& bytes);
+// The same whole-file write, but it never replaces a file that exists at path (code EEXIST then).
+bool writeDataToNewFile(const std::string& path, const std::string& bytes, int& code);
 bool getHomeFolderPath(std::string& path);
 bool getConsoleUserHomeFolderPath(std::string& path);
 

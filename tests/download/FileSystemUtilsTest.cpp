@@ -212,6 +212,22 @@ TEST_F(FileLayerTest, WriteDataToFileReplacesTheWholeFileAndLeavesNoTemporary) {
     EXPECT_FALSE(writeDataToFile(path("no/folder/file"), "x"));
 }
 
+TEST_F(FileLayerTest, WriteDataToNewFileNeverReplacesAnExistingFile) {
+    int code = 0;
+    writeAll(path("target"), "users file");
+    EXPECT_FALSE(writeDataToNewFile(path("target"), "decompressed", code));
+    EXPECT_EQ(code, EEXIST);
+    EXPECT_EQ(readAll(path("target")), "users file");
+    ASSERT_TRUE(writeDataToNewFile(path("fresh"), std::string("new\0bytes", 9), code));
+    EXPECT_EQ(readAll(path("fresh")), std::string("new\0bytes", 9));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_)) {
+        ++entries;
+    }
+    EXPECT_EQ(entries, 2) << "no temporary is left behind, also by the refused write";
+    EXPECT_FALSE(writeDataToNewFile(path("no/folder/file"), "x", code));
+}
+
 TEST(FileSystemUtilsTest, StringToUInt64ReadsExactlyCountDigits) {
     struct Case {
         const char* text;
