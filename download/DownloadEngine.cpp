@@ -1,6 +1,8 @@
 // The flat functions and the handle's forwarding operations.
 #include "download/DownloadEngine.h"
 
+#include <signal.h>
+
 #include <new>
 
 #include "download/EngineLogger.h"
@@ -27,6 +29,23 @@ int32_t FileDownloaderHandle::addDLEIntercept(int eventType, IDleIntercept* inte
     return manager_->addDLEIntercept(eventType, intercept);
 }
 
+namespace {
+
+// A peer that closes its end makes a write raise SIGPIPE, which would end the whole process:
+// the engine's transfers want the EPIPE error instead. A handler the host set stays.
+void ignoreBrokenPipeSignals() {
+    struct sigaction current {};
+    if (::sigaction(SIGPIPE, nullptr, &current) != 0 || current.sa_handler != SIG_DFL ||
+        (current.sa_flags & SA_SIGINFO) != 0)
+        return;
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+}  // namespace
+
 int32_t createDownloadLibRef(DownloadLibRef** libRef) {
     if (libRef == nullptr) return -3;
     if (*libRef != nullptr) {
@@ -35,6 +54,7 @@ int32_t createDownloadLibRef(DownloadLibRef** libRef) {
     }
     auto* created = new (std::nothrow) DownloadLibRef;
     if (created == nullptr) return -1;
+    ignoreBrokenPipeSignals();
     engine_log::acquire();
     *libRef = created;
     return 0;
