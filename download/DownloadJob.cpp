@@ -290,7 +290,10 @@ void DownloadJob::downloadSingleStream(bool& done) {
     DownloadGlobalData& data = *globalData_;
     const EngineTimings& timings = engineTimings();
     reset();
-    generation_ = data.streamGeneration.load();
+    // Every run starts the stream at byte 0 again: pieces an earlier run left queued are stale,
+    // and what they counted as accepted is fetched and counted anew.
+    generation_ = ++data.streamGeneration;
+    data.resetAcceptedBytes();
     if (!downloader_.openRequest()) {
         if (!interrupted()) recordDownloaderError();
         DLE_TRACE("failed to init the http downloader for download job(%d)", static_cast<int>(jobId_));
