@@ -21,11 +21,6 @@ constexpr uint32_t kChunk = 65536;
 
 class DownloadJobsTest : public testing::Test {
 protected:
-    void SetUp() override {
-        folder = environment.base() + "/out";
-        content = environment.base() + "/content.bin";
-    }
-
     void serve(const Bytes& bytes, const std::string& extra = "") {
         writeFile(content, bytes);
         server.setScenario(R"({"path":"/f.bin","body_file":")" + content + R"(","etag":"\"v1\"")" +
@@ -79,8 +74,8 @@ protected:
     test_support::TemporaryEnvironment environment;
     ShortEngineTimings timings;
     test_support::HttpTestServer server;
-    std::string folder;
-    std::string content;
+    const std::string folder = environment.base() + "/out";
+    const std::string content = environment.base() + "/content.bin";
 };
 
 TEST_F(DownloadJobsTest, ARestartedSingleStreamDropsThePiecesOfItsEarlierAttempt) {
@@ -116,6 +111,138 @@ TEST_F(DownloadJobsTest, ARestartedSingleStreamDropsThePiecesOfItsEarlierAttempt
         EXPECT_EQ(data.remainingJobs.load(), 0);
         EXPECT_EQ(data.pendingSerializationBytes.load(), 0u);
         EXPECT_TRUE(partialFile(data) == bytes);
+    }
+}
+
+TEST_F(DownloadJobsTest, MetaRecordsClaimOnlyTheWrittenPrefixAndTheFullSizeOnlyOnceAccepted) {
+    constexpr uint32_t kPiece = 1000;
+    DownloadGlobalData data;
+    Recorder recorder;
+    int verdicts = 0;
+    recorder.judge = [&](int event, const SegmentView&) { return event == kEventSegmentWritten && verdicts++ == 0; };
+    data.addDLEIntercept(kEventSegmentWritten, &recorder);
+    DownloadInput in = input();
+    ASSERT_TRUE(data.init(in));
+    ASSERT_TRUE(data.getPreference().useMetaFile);
+    int code = 0;
+    ASSERT_TRUE(FileSystemUtils::createDirectory(folder, code));
+    ASSERT_TRUE(FileSystemUtils::createFile(data.partialPath(), code));
+    ASSERT_TRUE(FileSystemUtils::setFileSize(data.partialPath(), 3 * kPiece, code));
+    ASSERT_TRUE(FileSystemUtils::createFile(data.metaPath(), code));
+    ASSERT_TRUE(data.getOutputFile().open(data.partialPath()));
+    ZAMDFileManager& meta = data.getMetaFile();
+    ASSERT_TRUE(meta.initialize(data.metaPath()));
+    ASSERT_TRUE(meta.writeZAMDMetaInfoString());
+    ASSERT_TRUE(data.getSegmentPool().init(1));
+    data.resetWatermarks(1);
+    SegmentPtr segment = data.getSegmentPool().createAndGetSegmentFromPool(0);
+    segment->setRange(0, 3 * kPiece, 0);
+    ASSERT_TRUE(segment->allocateBuffer(3 * kPiece));
+    const Bytes bytes = randomBytes(3 * kPiece, 5);
+    std::copy(bytes.begin(), bytes.end(), segment->buffer.get());
+    data.remainingJobs = 1;
+
+    auto record = [&] {
+        uint32_t value = 99;
+        EXPECT_TRUE(meta.readSegmentProgress(0, value));
+        return value;
+    };
+    auto pieces = [&] {
+        std::vector<JobPtr> made;
+        for (uint32_t i = 0; i < 3; ++i) {
+            EXPECT_TRUE(data.createAndAddSerializationJob(segment, 0, i * kPiece, kPiece, i * kPiece, i == 2));
+            made.push_back(data.getJobPool().popNextJob(kSerializationQueue));
+        }
+        return made;
+    };
+
+    std::vector<JobPtr> first = pieces();
+    EXPECT_EQ(first[1]->run(0), kJobDone);
+    EXPECT_EQ(record(), 0u) << "a later piece written first claims none of the earlier piece's bytes";
+    EXPECT_EQ(first[0]->run(0), kJobDone);
+    EXPECT_EQ(record(), kPiece) << "only what is known to be written from the start on";
+
+    FileHandler::injectWriteFailuresForTesting(ENOSPC, 1);
+    EXPECT_EQ(first[2]->run(0), kJobFailed);
+    EXPECT_EQ(record(), kPiece);
+    EXPECT_EQ(recorder.count(kEventSegmentWritten), 0) << "a segment with an unwritten piece is never judged";
+    DownloadErrorInfo info;
+    int type = 0;
+    EXPECT_EQ(data.processNextError(info, type), ErrorHandler::kActionUserActionable);
+    EXPECT_EQ(info.errorType, -30) << "a full disk, not some other file failure";
+
+    // Written now, but the client rejects it: the record goes back to 0 and the segment is fetched again.
+    EXPECT_EQ(first[2]->run(0), kJobDone);
+    EXPECT_EQ(record(), 0u);
+    EXPECT_EQ(data.acceptedBytes.load(), 0u);
+    EXPECT_EQ(data.getJobPool().getJobCount(kDownloadQueue), 1u);
+    EXPECT_EQ(data.remainingJobs.load(), 1);
+
+    ASSERT_TRUE(segment->allocateBuffer(3 * kPiece));
+    std::copy(bytes.begin(), bytes.end(), segment->buffer.get());
+    std::vector<JobPtr> second = pieces();
+    EXPECT_EQ(second[0]->run(0), kJobDone);
+    EXPECT_EQ(second[1]->run(0), kJobDone);
+    EXPECT_EQ(record(), 2 * kPiece);
+    EXPECT_EQ(second[2]->run(0), kJobDone);
+    EXPECT_EQ(record(), 3 * kPiece) << "full size once the client accepted the segment";
+    EXPECT_EQ(data.acceptedBytes.load(), 3u * kPiece);
+    EXPECT_EQ(data.remainingJobs.load(), 0);
+    EXPECT_TRUE(partialFile(data) == bytes);
+    FileHandler::injectWriteFailuresForTesting(0, 0);
+}
+
+TEST_F(DownloadJobsTest, FilePartsOutsideTheFileAreRefusedWithoutWrappingAround) {
+    constexpr uint64_t kSize = 10000;
+    serve(randomBytes(kSize, 7));
+    constexpr uint64_t kHuge = std::numeric_limits<uint64_t>::max() - 5;
+    struct Case {
+        uint64_t start;
+        uint64_t length;
+        bool accepted;
+    };
+    int folders = 0;
+    for (const Case c : {Case{10, kHuge, false}, Case{kSize - 1, 1, true}, Case{kSize, 0, false},
+                         Case{5, kSize - 5, true}, Case{5, kSize - 4, false}, Case{0, kSize, true}}) {
+        SCOPED_TRACE(std::to_string(c.start) + "+" + std::to_string(c.length));
+        DownloadGlobalData data;
+        DownloadInput in = input();
+        in.targetFolder = folder + std::to_string(++folders);
+        in.preference.startAddress = c.start;
+        in.preference.bytesToDownload = c.length;
+        ASSERT_TRUE(data.init(in));
+        EXPECT_EQ(data.initializeFileDownload(), c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(data.bytesToDownload(), c.length);
+        } else {
+            EXPECT_EQ(data.getLastError().errorType, -10);
+            EXPECT_FALSE(exists(data.partialPath()));
+        }
+    }
+}
+
+TEST_F(DownloadJobsTest, APartialFileOfAnotherLengthThanTheMetaFileSaysStartsOver) {
+    serve(randomBytes(3 * kChunk, 9));
+    {
+        DownloadGlobalData first;
+        DownloadInput in = input();
+        ASSERT_TRUE(first.init(in));
+        ASSERT_TRUE(first.initializeFileDownload());
+        EXPECT_TRUE(first.getPreference().freshStart);
+    }
+    struct Case {
+        int64_t sizeChange;
+        bool resumed;
+    };
+    for (const Case c : {Case{0, true}, Case{-1, false}, Case{+1, false}}) {
+        SCOPED_TRACE(c.sizeChange);
+        DownloadGlobalData data;
+        DownloadInput in = input();
+        ASSERT_TRUE(data.init(in));
+        std::filesystem::resize_file(data.partialPath(), static_cast<uintmax_t>(3 * kChunk + c.sizeChange));
+        ASSERT_TRUE(data.initializeFileDownload());
+        EXPECT_EQ(data.getPreference().freshStart == 0, c.resumed);
+        EXPECT_EQ(std::filesystem::file_size(data.partialPath()), 3u * kChunk) << "a fresh start sizes it again";
     }
 }
 
