@@ -7,5 +7,7 @@ project_add_test(NAME download_jobs_global_data_test SOURCES ${CMAKE_CURRENT_LIS
   LIBS download download_test_server TIMEOUT 120)
 project_add_test(NAME download_jobs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/JobsAndThreadsTest.cpp
   LIBS download LABELS threaded TIMEOUT 60)
+project_add_test(NAME download_meta_resume_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MetaResumeTest.cpp
+  LIBS download download_test_server LABELS threaded TIMEOUT 120)
 project_add_test(NAME download_engine_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EngineEndToEndTest.cpp
   LIBS download download_test_server http_test_peers LABELS threaded TIMEOUT 300)

@@ -1,0 +1,101 @@
+// Resuming from a meta file whose records were written by hand: what each record makes the engine fetch again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "download/DownloadGlobalData.h"
+#include "tests/download/EngineTestSupport.h"
+
+namespace {
+
+using namespace engine_test;
+
+constexpr uint32_t kSegment = 65536;
+constexpr uint32_t kTail = 1000;
+constexpr uint64_t kSize = 3ull * kSegment + kTail;
+
+class MetaResumeTest : public testing::Test {
+protected:
+    void SetUp() override {
+        bytes = randomBytes(kSize, 31);
+        writeFile(content, bytes);
+        server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\""})");
+    }
+
+    DownloadInput input() const {
+        DownloadInput in;
+        in.serverPath = server.url("/r.bin");
+        in.targetFolder = folder;
+        in.preference.segmentSize = kSegment;
+        in.preference.threadCount = 4;
+        return in;
+    }
+
+    struct OnDisk {
+        uint32_t record;       // what the meta file says of the segment
+        uint32_t goodPrefix;   // how many of its first bytes on disk are right; the rest is garbage
+    };
+
+    // A partial download as an earlier run would have left it: meta headers of this file, the given records.
+    void leavePartialDownload(const std::vector<OnDisk>& segments) {
+        DownloadGlobalData data;
+        DownloadInput in = input();
+        ASSERT_TRUE(data.init(in));
+        ASSERT_TRUE(data.initializeFileDownload());
+        ASSERT_TRUE(data.getPreference().freshStart);
+        Bytes disk = randomBytes(kSize, 77);
+        for (uint32_t index = 0; index < segments.size(); ++index) {
+            const uint64_t start = uint64_t{index} * kSegment;
+            std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(start), segments[index].goodPrefix,
+                        disk.begin() + static_cast<std::ptrdiff_t>(start));
+            ASSERT_TRUE(data.getMetaFile().writeSegmentProgress(index, segments[index].record));
+        }
+        ASSERT_TRUE(data.getOutputFile().writeSegment(0, disk.data(), static_cast<uint32_t>(disk.size())));
+    }
+
+    // Runs the download to its end; the ranges it asked the server for.
+    std::string resume(EngineSession& session) {
+        server.clearLog();
+        DownloadInput in = input();
+        EXPECT_EQ(session.handle->init(&in), 0);
+        EXPECT_EQ(session.handle->start(), 0);
+        EXPECT_TRUE(session.recorder.waitForEnd());
+        EXPECT_EQ(session.recorder.errors(), 0) << session.recorder.error().message;
+        EXPECT_TRUE(session.recorder.waitForReportedState(5));
+        Bytes got;
+        EXPECT_TRUE(readFile(folder + "/r.bin", got));
+        EXPECT_TRUE(got == bytes) << "the finished file differs from the server's";
+        return server.requestLog();
+    }
+
+    static std::string range(uint64_t first, uint64_t last) {
+        return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
+    }
+
+    test_support::TemporaryEnvironment environment;
+    ShortEngineTimings timings;
+    test_support::HttpTestServer server;
+    const std::string folder = environment.base() + "/out";
+    const std::string content = environment.base() + "/content.bin";
+    Bytes bytes;
+};
+
+TEST_F(MetaResumeTest, EachRecordDecidesWhatIsFetchedAgain) {
+    leavePartialDownload({
+        {kSegment, kSegment},   // complete
+        {kSegment - 1, kSegment - 1},  // written to the last byte, not yet accepted
+        {5000, 5000},           // a prefix
+        {kSegment, 0},          // the short last segment claiming a whole segment: not to be trusted
+    });
+    EngineSession session;
+    const std::string log = resume(session);
+    EXPECT_EQ(log.find("bytes=0-"), std::string::npos) << "a complete segment is not fetched again";
+    EXPECT_NE(log.find(range(2ull * kSegment - 1, 2ull * kSegment - 1)), std::string::npos) << log;
+    EXPECT_NE(log.find(range(2ull * kSegment + 5000, 3ull * kSegment - 1)), std::string::npos) << log;
+    EXPECT_NE(log.find(range(3ull * kSegment, kSize - 1)), std::string::npos) << log;
+}
+
+}  // namespace
