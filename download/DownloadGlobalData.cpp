@@ -466,6 +466,12 @@ int DownloadGlobalData::notifyIntercepts(int type, void* data, int length) {
     return result;
 }
 
+bool DownloadGlobalData::hasIntercept(int type) {
+    MutexLock lock(interceptLock_);
+    auto it = intercepts_.find(type);
+    return it != intercepts_.end() && !it->second.empty();
+}
+
 bool DownloadGlobalData::createAndAddDownloadingJob(const SegmentPtr& segment, uint32_t index, uint32_t bytesPresent,
                                                     bool atFront) {
     if (!segment) {

@@ -50,6 +50,7 @@ public:
     void buildMetaInfo(std::map<std::string, std::string>& values);
     bool addDLEIntercept(int type, IDleIntercept* intercept) ENGINE_EXCLUDES(interceptLock_);
     int notifyIntercepts(int type, void* data, int length) ENGINE_EXCLUDES(interceptLock_);
+    bool hasIntercept(int type) ENGINE_EXCLUDES(interceptLock_);
     JobPoolContainer& getJobPool() { return jobPool_; }
     FileHandler& getOutputFile() { return outputFile_; }
     ZAMDFileManager& getMetaFile() { return metaFile_; }

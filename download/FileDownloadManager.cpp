@@ -2,6 +2,8 @@
 #include "download/FileDownloadManager.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "download/EngineLogger.h"
 #include "download/EngineTimings.h"
@@ -157,6 +159,16 @@ int32_t FileDownloadManager::createSegments() {
     return result;
 }
 
+bool FileDownloadManager::completeSegmentStillAccepted(uint32_t index, uint64_t fileOffset, uint32_t size) {
+    // The records can outlive their data (a power loss orders nothing): a client that judges
+    // segments judges the ones on disk again before they are taken as done.
+    if (!globalData_.hasIntercept(kEventSegmentWritten)) return true;
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[size == 0 ? 1 : size]);
+    if (!bytes || !globalData_.getOutputFile().readAt(fileOffset, bytes.get(), size)) return false;
+    SegmentView view{size, index, bytes.get()};
+    return globalData_.notifyIntercepts(kEventSegmentWritten, &view, static_cast<int>(sizeof view)) == 0;
+}
+
 int32_t FileDownloadManager::createSegmentsFromDisk() {
     DownloadSessionPreference& preference = globalData_.getPreference();
     uint32_t segmentSize = preference.segmentSize;
@@ -174,6 +186,11 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
         uint32_t size = i < n ? segmentSize : static_cast<uint32_t>(remainder);
         uint32_t recorded = 0;
         if (!globalData_.getMetaFile().readSegmentProgress(index, recorded)) recorded = 0;
+        if (recorded == size && !completeSegmentStillAccepted(index, i * segmentSize, size)) {
+            DLE_INFO("segment %d on disk is no longer accepted. Downloading it again", static_cast<int>(index));
+            recorded = 0;
+            globalData_.getMetaFile().writeSegmentProgress(index, 0);
+        }
         if (recorded == size) {
             DLE_TRACE("already downloaded bytes for segment %d is %d", static_cast<int>(index), static_cast<int>(recorded));
             globalData_.acceptedBytes += recorded;

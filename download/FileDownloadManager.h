@@ -69,6 +69,8 @@ private:
     void sendProgress();
     void sleepUnlessStopping(uint64_t milliseconds);
     bool createSegmentJob(uint32_t index, uint64_t start, uint32_t size, uint32_t recorded);
+    // A segment recorded as complete, read back from the partial file and judged by the client again.
+    bool completeSegmentStillAccepted(uint32_t index, uint64_t fileOffset, uint32_t size);
 
     uint64_t totalReceivedBytes() override { return globalData_.totalReceivedBytes.load(); }
     uint32_t queuedSerializationJobs() override {

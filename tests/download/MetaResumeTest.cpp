@@ -98,4 +98,20 @@ TEST_F(MetaResumeTest, EachRecordDecidesWhatIsFetchedAgain) {
     EXPECT_NE(log.find(range(3ull * kSegment, kSize - 1)), std::string::npos) << log;
 }
 
+TEST_F(MetaResumeTest, CompleteSegmentsTheClientNoLongerAcceptsAreFetchedAgain) {
+    // All recorded as complete, but segment 1's bytes never reached the disk.
+    leavePartialDownload({{kSegment, kSegment}, {kSegment, 0}, {kSegment, kSegment}, {kTail, kTail}});
+    EngineSession session;
+    session.recorder.judge = [this](int event, const SegmentView& view) {
+        if (event != kEventSegmentWritten) return 0;
+        const auto start = bytes.begin() + static_cast<std::ptrdiff_t>(uint64_t{view.index} * kSegment);
+        return std::equal(view.bytes, view.bytes + view.size, start) ? 0 : 1;
+    };
+    const std::string log = resume(session);
+    EXPECT_NE(log.find(range(kSegment, 2ull * kSegment - 1)), std::string::npos) << log;
+    for (uint64_t other : {uint64_t{0}, uint64_t{2} * kSegment, uint64_t{3} * kSegment})
+        EXPECT_EQ(log.find("bytes=" + std::to_string(other) + "-"), std::string::npos) << other;
+    EXPECT_EQ(session.recorder.rejected(), 1);
+}
+
 }  // namespace
