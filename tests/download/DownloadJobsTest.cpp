@@ -84,14 +84,22 @@ TEST_F(DownloadJobsTest, ARestartedSingleStreamDropsThePiecesOfItsEarlierAttempt
     struct Case {
         const char* name;
         uint8_t singleStream;
+        int judgedEvent;
+        int judgedWritten;  // event 3 calls: each chunk once per stream that got it written
     };
-    for (const Case c : {Case{"requested", 1}, Case{"refused ranges", 0}}) {
+    const Case cases[] = {
+        {"requested, rejected as downloaded", 1, kEventSegmentDownloaded, 5},
+        {"refused ranges, rejected as downloaded", 0, kEventSegmentDownloaded, 5},
+        {"requested, rejected as written", 1, kEventSegmentWritten, 2 + 5},
+        {"refused ranges, rejected as written", 0, kEventSegmentWritten, 2 + 5},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         DownloadGlobalData data;
         Recorder recorder;
         int firstLooks = 0;
         recorder.judge = [&](int event, const SegmentView& view) {
-            return event == kEventSegmentDownloaded && view.index == 2 && firstLooks++ == 0 ? 1 : 0;
+            return event == c.judgedEvent && view.index == 1 && firstLooks++ == 0 ? 1 : 0;
         };
         data.addDLEIntercept(kEventSegmentDownloaded, &recorder);
         data.addDLEIntercept(kEventSegmentWritten, &recorder);
@@ -101,12 +109,15 @@ TEST_F(DownloadJobsTest, ARestartedSingleStreamDropsThePiecesOfItsEarlierAttempt
         ASSERT_TRUE(data.getPreference().singleStreamInEffect);
         queueSingleStream(data);
 
-        // The first attempt hands chunks 0 and 1 over, then chunk 2 is rejected and the stream starts again.
-        runDownloadJobs(data);
-        runSerializer(data);
+        // Rejected as downloaded: the first attempt has handed chunk 0 over when chunk 1 is rejected.
+        // Rejected as written: the whole stream is queued when chunk 1 is rejected.
+        for (int round = 0; round < 3; ++round) {
+            runDownloadJobs(data);
+            runSerializer(data);
+        }
 
         EXPECT_EQ(recorder.rejected(), 1);
-        EXPECT_EQ(recorder.count(kEventSegmentWritten), 5) << "every chunk is written and judged once, not twice";
+        EXPECT_EQ(recorder.count(kEventSegmentWritten), c.judgedWritten) << "no chunk is judged twice by one stream";
         EXPECT_EQ(data.acceptedBytes.load(), bytes.size());
         EXPECT_EQ(data.remainingJobs.load(), 0);
         EXPECT_EQ(data.pendingSerializationBytes.load(), 0u);
