@@ -203,6 +203,33 @@ TEST_F(DownloadJobsTest, MetaRecordsClaimOnlyTheWrittenPrefixAndTheFullSizeOnlyO
     FileHandler::injectWriteFailuresForTesting(0, 0);
 }
 
+TEST_F(DownloadJobsTest, ARangedAnswerWithAnotherETagIsFatalAndHandsNothingOver) {
+    const Bytes bytes = randomBytes(2 * kChunk, 4);
+    writeFile(content, bytes);
+    // Requests 0 and 1 are the size and range probes; the segment's GET finds the file changed.
+    server.setScenario(R"({"path":"/f.bin","body_file":")" + content +
+                       R"(","etag":"\"v1\"","changes":[{"after_requests":2,"etag":"\"v2\"","seed":8,"size":131072}]})");
+    DownloadGlobalData data;
+    DownloadInput in = input();
+    ASSERT_TRUE(data.init(in));
+    ASSERT_TRUE(data.initializeFileDownload());
+    ASSERT_EQ(data.responseValue("ETag"), "\"v1\"");
+    ASSERT_TRUE(data.getSegmentPool().init(2));
+    data.resetWatermarks(2);
+    SegmentPtr segment = data.getSegmentPool().createAndGetSegmentFromPool(0);
+    segment->setRange(0, kChunk, 0);
+    ASSERT_TRUE(data.createAndAddDownloadingJob(segment, 0, 0, false));
+    JobPtr job = data.getJobPool().popNextJob(kDownloadQueue);
+    job->setState(kJobRunning);
+    EXPECT_EQ(job->run(0), kJobFailed);
+    EXPECT_EQ(job->state(), kJobError) << "the worker drops the job instead of fetching the new file's bytes";
+    EXPECT_EQ(data.getJobPool().getJobCount(kSerializationQueue), 0u) << "no byte of the other file is written";
+    DownloadErrorInfo info;
+    int type = 0;
+    EXPECT_EQ(data.processNextError(info, type), ErrorHandler::kActionFatal);
+    EXPECT_EQ(type, 4);
+}
+
 TEST_F(DownloadJobsTest, FilePartsOutsideTheFileAreRefusedWithoutWrappingAround) {
     constexpr uint64_t kSize = 10000;
     serve(randomBytes(kSize, 7));
