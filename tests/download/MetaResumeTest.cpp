@@ -114,4 +114,28 @@ TEST_F(MetaResumeTest, CompleteSegmentsTheClientNoLongerAcceptsAreFetchedAgain) 
     EXPECT_EQ(session.recorder.rejected(), 1);
 }
 
+TEST_F(MetaResumeTest, AFatalEndWhileTheServerCannotTellAboutChangesKeepsThePartialDownload) {
+    // The size and range probes pass; every later request, the ETag check after the fatal end included, is a 404.
+    server.setScenario(R"({"path":"/r.bin","body_file":")" + content +
+                       R"(","etag":"\"v1\"","statuses":[0,0,404,404,404,404,404,404,404,404]})");
+    {
+        EngineSession session;
+        DownloadInput in = input();
+        in.preference.threadCount = 1;
+        ASSERT_EQ(session.handle->init(&in), 0);
+        ASSERT_EQ(session.handle->start(), 0);
+        ASSERT_TRUE(session.recorder.waitForEnd());
+        const DownloadErrorInfo error = session.recorder.error();
+        EXPECT_EQ(error.errorType, -4) << "the error that ended it, not a changed file: " << error.message;
+        EXPECT_EQ(error.extendedErrorCode, 404);
+        EXPECT_EQ(error.action, 2);
+        EXPECT_TRUE(exists(folder + "/r.bin.zamdownload"));
+        EXPECT_TRUE(exists(folder + "/r.bin.zamdownload.zamd"));
+        EXPECT_NE(server.requestLog().rfind("\"HEAD\""), server.requestLog().find("\"HEAD\"")) << "the ETag was asked";
+    }
+    server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\""})");
+    EngineSession session;
+    resume(session);
+}
+
 }  // namespace
