@@ -14,7 +14,8 @@ Control endpoints (JSON in, JSON out):
   POST /_control/clear_log  forgets the request log only
   GET  /_control/log        [{"id","connection","method","target","path","headers":[[k,v]...],
                               "status","bytes_sent"}...]  headers exactly as received
-  GET  /_control/info?path=/f.bin   {"size","sha256","requests"} of the current content
+  GET  /_control/info?path=/f.bin   {"size","sha256","requests","bytes_sent"}: the current
+                            content, and the requests and body bytes served since the path was set
   POST /_control/shutdown
 
 A scenario (every key optional):
@@ -105,6 +106,7 @@ class Scenario:
         for fault in self.faults:
             fault.setdefault("times", 1)
         self.requests = 0
+        self.bytes_sent = 0
         self.gzip_cache = {}
 
     def resource_for(self, index):
@@ -269,7 +271,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 resource = scenario.resource_for(scenario.requests)
                 content = scenario.payload(resource)
                 info = {"size": len(content), "sha256": hashlib.sha256(content).hexdigest(),
-                        "requests": scenario.requests}
+                        "requests": scenario.requests, "bytes_sent": scenario.bytes_sent}
             self.send_json(info)
         elif path == "/_control/shutdown":
             self.send_json({"ok": True})
@@ -313,7 +315,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if status == 407:
                 headers.setdefault("Proxy-Authenticate", 'Basic realm="test"')
             body = scripted.get("body", "scripted answer").encode()
-            self.plain_answer(entry, status, body, headers, cookies)
+            self.plain_answer(entry, status, body, headers, cookies, scenario)
             return
 
         payload = scenario.payload(resource)
@@ -364,9 +366,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         entry["status"] = status
         if self.command == "HEAD":
             return
-        self.send_body(entry, bytes(body), matching, settings.get("throttle", state.throttle))
+        self.send_body(entry, scenario, bytes(body), matching, settings.get("throttle", state.throttle))
 
-    def plain_answer(self, entry, status, body, headers=None, cookies=()):
+    def count_sent(self, entry, scenario, count):
+        entry["bytes_sent"] += count
+        if scenario is not None:
+            with self.server.state.lock:
+                scenario.bytes_sent += count
+
+    def plain_answer(self, entry, status, body, headers=None, cookies=(), scenario=None):
         self.send_response(status)
         for name, value in (headers or {}).items():
             self.send_header(name, value)
@@ -377,9 +385,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         entry["status"] = status
         if self.command != "HEAD" and body:
             self.wfile.write(body)
-            entry["bytes_sent"] = len(body)
+            self.count_sent(entry, scenario, len(body))
 
-    def send_body(self, entry, body, faults, throttle):
+    def send_body(self, entry, scenario, body, faults, throttle):
         cut = None  # (offset, kind, reset)
         stalls = []
         for fault in faults:
@@ -412,7 +420,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     step = self.bucket.take(step)
                 self.wfile.write(body[sent:sent + step])
                 sent += step
-                entry["bytes_sent"] = sent
+                self.count_sent(entry, scenario, step)
             self.wfile.flush()
         except (ConnectionError, OSError):
             self.close_connection = True
