@@ -14,8 +14,9 @@ Control endpoints (JSON in, JSON out):
   POST /_control/clear_log  forgets the request log only
   GET  /_control/log        [{"id","connection","method","target","path","headers":[[k,v]...],
                               "status","bytes_sent"}...]  headers exactly as received
-  GET  /_control/info?path=/f.bin   {"size","sha256","requests","bytes_sent"}: the current
-                            content, and the requests and body bytes served since the path was set
+  GET  /_control/info?path=/f.bin   {"size","sha256","requests","bytes_sent","pending"}: the
+                            current content, the requests and body bytes served since the path
+                            was set, and how many scripted statuses and limited faults are left
   POST /_control/shutdown
 
 A scenario (every key optional):
@@ -271,7 +272,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 resource = scenario.resource_for(scenario.requests)
                 content = scenario.payload(resource)
                 info = {"size": len(content), "sha256": hashlib.sha256(content).hexdigest(),
-                        "requests": scenario.requests, "bytes_sent": scenario.bytes_sent}
+                        "requests": scenario.requests, "bytes_sent": scenario.bytes_sent,
+                        "pending": len(scenario.statuses) + sum(f["times"] for f in scenario.faults
+                                                                if f["times"] > 0)}
             self.send_json(info)
         elif path == "/_control/shutdown":
             self.send_json({"ok": True})
