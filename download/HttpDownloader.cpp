@@ -316,6 +316,14 @@ void HttpDownloader::classifyFailure(const platform::HttpOutcome& outcome) {
             // A drop after the exchange began: retried, and forgiven once bytes arrive again.
             handleErrorDomainHttp(platform::kHttpConnectionDropped);
             return;
+        case HttpFailure::Connect:
+            // Through a proxy the only connection made is to the proxy: the server is out of reach.
+            if (throughProxy_) {
+                handleErrorDomainHttp(platform::kHttpProxyUnreachable);
+                return;
+            }
+            handleStreamError(outcome.domain, outcome.code);
+            return;
         default:
             handleStreamError(outcome.domain, outcome.code);
             return;
@@ -349,6 +357,7 @@ void HttpDownloader::startTransfer(const std::string& url, HttpMethod method, bo
     }
     std::shared_ptr<const platform::ProxySettings> proxy = holder_ != nullptr ? holder_->currentSettings() : nullptr;
     request.useProxy = proxy != nullptr;
+    throughProxy_ = proxy != nullptr && !proxy->proxyFor(url).empty();
     request.proxySettings = std::move(proxy);
     request.proxyUserName = preference_->proxyUser;
     request.proxyPassword = preference_->proxyPassword;

@@ -114,6 +114,7 @@ private:
     std::string currentUrl_;
     platform::HttpMethod currentMethod_ = platform::HttpMethod::Get;
     bool currentWithCustomHeaders_ = false;
+    bool throughProxy_ = false;  // the current exchange connects to a proxy, not to the server
     int redirects_ = 0;
     std::string redirectTo_;
     bool responseChecked_ = false;
