@@ -23,6 +23,7 @@
 
 #include "download/CookieStore.h"
 #include "download/FileHandler.h"
+#include "platform/HttpTransfer.h"
 #include "tests/download/EngineTestSupport.h"
 #include "tests/download/ServerInfo.h"
 #include "tests/platform/LoopbackHttpPeer.h"
@@ -120,6 +121,7 @@ struct ScenarioRun {
     test_support::HttpTestServer& server;
     Bytes content;
     std::string scenarioJson;  // the path's server scenario, also served over HTTPS when asked
+    std::string plainScenarioJson;  // the same content without the scenario's faults
     DownloadInput input;
     std::string targetFolder;
     std::string fileName = "f.bin";
@@ -156,6 +158,17 @@ struct ScenarioRun {
             environmentOverride.unset(name);
         environmentOverride.set("no_proxy", "");
         return true;
+    }
+
+    // A proxy named by the environment that nothing answers at; no_proxy as given.
+    bool useProxyThatIsDown(const std::string& noProxy) {
+        const int port = freeLoopbackPort();
+        for (const char* name : {"http_proxy", "https_proxy"})
+            environmentOverride.set(name, "http://127.0.0.1:" + std::to_string(port));
+        for (const char* name : {"HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "NO_PROXY"})
+            environmentOverride.unset(name);
+        environmentOverride.set("no_proxy", noProxy);
+        return port != 0;
     }
 
     // The same content over HTTPS, trusted through a CA made for this scenario.
@@ -250,6 +263,24 @@ Recorder::Judge contentJudge(const Bytes& content, int judgedEvent) {
     };
 }
 
+// From the first written segment on, every write finds the disk full until it is freed.
+bool fillTheDiskAfterTheFirstSegment(ScenarioRun& run) {
+    auto filled = std::make_shared<bool>(false);
+    run.judge = [filled](int event, const SegmentView&) {
+        if (event == kEventSegmentWritten && !*filled) {
+            *filled = true;
+            FileHandler::injectWriteFailuresForTesting(ENOSPC, 1 << 30);
+        }
+        return 0;
+    };
+    run.undo.push_back([] { FileHandler::injectWriteFailuresForTesting(0, 0); });
+    return true;
+}
+
+void mendTheServer(ScenarioRun& run, FileDownloaderHandle&) { run.server.setScenario(run.plainScenarioJson); }
+
+void freeTheDisk(ScenarioRun&, FileDownloaderHandle&) { FileHandler::injectWriteFailuresForTesting(0, 0); }
+
 std::vector<Scenario> faultScenarios() {
     const uint32_t seed = faultSeed();
     const size_t size = 6 * kSegment + 321;
@@ -279,6 +310,12 @@ std::vector<Scenario> faultScenarios() {
          .serverKeys = R"("faults":[{"kind":"stall","after_bytes":100000,"seconds":4}])", .singleStream = true,
          .minimumSeconds = 2});
 
+    // A lone thread whose segment always drops makes no progress: after the retry limit the client is
+    // asked, and once the server is mended its resume completes.
+    add({.name = "DropsPastTheRetryLimitPauseUntilResumed", .size = 3 * kSegment,
+         .serverKeys = R"("faults":[{"kind":"drop","after_bytes":0,"times":-1,"range_start":0}])", .threads = 1,
+         .expected = failure(0, -45, 0, -4, Left::kPartialAndMeta), .recover = mendTheServer});
+
     // Server statuses.
     add({.name = "ServiceUnavailableIsRetried",
          .serverKeys = R"("script_methods":["GET"],"statuses":["ok",503,{"status":504},503])"});
@@ -291,6 +328,15 @@ std::vector<Scenario> faultScenarios() {
              run.input.preference.retryAfterMaximum = 5;
              return true;
          }});
+    add({.name = "BackOffsPastTheirLimitPauseUntilResumed",
+         .serverKeys = R"("statuses":[{"status":503,"retry_after":"1"},{"status":503,"retry_after":"1"},)"
+                       R"({"status":503,"retry_after":"1"}])",
+         .singleStream = true, .expected = failure(0, -40, 0, 503, Left::kPartialOnly),
+         .recover = [](ScenarioRun&, FileDownloaderHandle&) {}});
+    add({.name = "UnauthorizedIsFatal", .serverKeys = R"("script_methods":["HEAD"],"statuses":[401])",
+         .expected = failure(-1, -7, 2, 401, Left::kNothing)});
+    add({.name = "TooManyRequestsForASegmentIsFatal", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",429])",
+         .expected = failure(0, -40, 2, 429, Left::kPartialAndMeta)});
     add({.name = "NotFoundAtTheSizeProbe", .serverKeys = R"("script_methods":["HEAD"],"statuses":[404])",
          .expected = failure(-1, -4, 2, 404, Left::kNothing)});
     add({.name = "NotFoundForASegment", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",404])",
@@ -314,20 +360,11 @@ std::vector<Scenario> faultScenarios() {
     // The disk.
     add({.name = "DiskFullWhileWritingPausesAndResumes", .size = 8 * kSegment + 5,
          .serverKeys = R"("throttle":3000000)", .expected = failure(0, -30, 0, 10020, Left::kPartialAndMeta),
-         .arrange = [](ScenarioRun& run) {
-             // From the first written segment on, every write finds the disk full until it is mended.
-             auto filled = std::make_shared<bool>(false);
-             run.judge = [filled](int event, const SegmentView&) {
-                 if (event == kEventSegmentWritten && !*filled) {
-                     *filled = true;
-                     FileHandler::injectWriteFailuresForTesting(ENOSPC, 1 << 30);
-                 }
-                 return 0;
-             };
-             run.undo.push_back([] { FileHandler::injectWriteFailuresForTesting(0, 0); });
-             return true;
-         },
-         .recover = [](ScenarioRun&, FileDownloaderHandle&) { FileHandler::injectWriteFailuresForTesting(0, 0); }});
+         .arrange = fillTheDiskAfterTheFirstSegment, .recover = freeTheDisk});
+    add({.name = "DiskFullUnderASingleStreamPausesAndResumes", .size = 8 * kSegment + 5,
+         .serverKeys = R"("throttle":3000000)", .singleStream = true,
+         .expected = failure(0, -30, 0, 10020, Left::kPartialOnly), .arrange = fillTheDiskAfterTheFirstSegment,
+         .recover = freeTheDisk});
     add({.name = "DiskTooSmallForTheFile", .size = 3 * 1024 * 1024,
          .expected = failure(-1, -30, 0, 10020, Left::kNothing),
          .arrange = [](ScenarioRun& run) {
@@ -359,6 +396,11 @@ std::vector<Scenario> faultScenarios() {
              run.input.serverPath = "http://127.0.0.1:" + std::to_string(port) + "/f.bin";
              return port != 0;
          }});
+    add({.name = "ProxyThatIsDownMakesTheServerUnreachable",
+         .expected = failure(-1, -50, 1, platform::kHttpProxyUnreachable, Left::kNothing),
+         .arrange = [](ScenarioRun& run) { return run.useProxyThatIsDown(""); }});
+    add({.name = "NoProxyLetsTheServerBeReachedDirectly",
+         .arrange = [](ScenarioRun& run) { return run.useProxyThatIsDown("example.invalid,127.0.0.1"); }});
     // The client answers a 407 with the credentials and starts again.
     auto giveProxyCredentials = [](ScenarioRun& run, FileDownloaderHandle& handle) {
         run.input.preference.proxyUser = "user";
@@ -415,8 +457,9 @@ TEST_P(EngineFaultScenario, EndsWithTheWholeFileOrItsError) {
     run.content = randomBytes(s.size, static_cast<uint32_t>(s.size) ^ 0x5eed);
     const std::string contentFile = environment.base() + "/content.bin";
     writeFile(contentFile, run.content);
-    run.scenarioJson = R"({"path":"/f.bin","body_file":")" + contentFile + R"(","etag":"\"v1\"")" +
-                       (s.serverKeys.empty() ? "" : "," + s.serverKeys) + "}";
+    run.plainScenarioJson = R"({"path":"/f.bin","body_file":")" + contentFile + R"(","etag":"\"v1\"")";
+    run.scenarioJson = run.plainScenarioJson + (s.serverKeys.empty() ? "" : "," + s.serverKeys) + "}";
+    run.plainScenarioJson += "}";
     server.setScenario(run.scenarioJson);
     run.targetFolder = environment.base() + "/out";
     run.input.serverPath = server.url("/f.bin");
