@@ -8,6 +8,7 @@
 #include "download/EngineLogger.h"
 #include "download/EngineTimings.h"
 #include "download/ErrorHandler.h"
+#include "download/FileSystemUtils.h"
 
 namespace {
 void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -89,14 +90,28 @@ bool DownloadJob::waitForSerializerRoom() {
     return true;
 }
 
-bool DownloadJob::etagStillMatches() {
-    if (etagChecked_) return true;
-    etagChecked_ = true;
+bool DownloadJob::fileStillMatches() {
+    if (answerChecked_) return true;
+    answerChecked_ = true;
+    if (globalData_->getPreference().singleStreamInEffect) return true;
     std::string stored = globalData_->responseValue("ETag");
-    if (stored.empty() || globalData_->getPreference().singleStreamInEffect) return true;
     std::string received;
     downloader_.getResponseHeaderValue("ETag", received);
-    if (received.empty() || received == stored) return true;
+    bool changed = !stored.empty() && !received.empty() && received != stored;
+    // The complete length in Content-Range names the file the bytes belong to; without an ETag it
+    // is the only sign that a segment comes from another version of the file.
+    std::string range;
+    downloader_.getResponseHeaderValue("Content-Range", range);
+    size_t slash = range.rfind('/');
+    uint64_t total = 0;
+    if (slash != std::string::npos && slash + 1 < range.size() &&
+        FileSystemUtils::stringToUInt64(range.data() + slash + 1, range.size() - slash - 1, total) &&
+        total != globalData_->fileSize()) {
+        DLE_ERROR("the server answered with a file of %llu bytes instead of %llu",
+                  static_cast<unsigned long long>(total), static_cast<unsigned long long>(globalData_->fileSize()));
+        changed = true;
+    }
+    if (!changed) return true;
     recordError(4, 0, "The file has changed on the server");
     return false;
 }
@@ -142,7 +157,7 @@ int DownloadJob::run(uint32_t threadId) {
     terminateFlag_ = false;
     threadId_ = threadId;
     runErrorType_ = -1;
-    etagChecked_ = false;
+    answerChecked_ = false;
     DownloadGlobalData& data = *globalData_;
     DownloadSessionPreference& preference = data.getPreference();
     downloader_.clearLastError();
@@ -233,7 +248,7 @@ void DownloadJob::downloadAllPendingBytesForOneSegment(bool& done) {
             return;
         }
         if ((result == 1 && n > 0) || result == 2) {
-            if (!etagStillMatches()) return;
+            if (!fileStillMatches()) return;
         }
         if (result == 1) {
             if (n == 0) continue;

@@ -31,7 +31,8 @@ private:
     bool waitForSerializerRoom();
     void recordDownloaderError();
     void recordError(int32_t type, int32_t code, const char* message);
-    bool etagStillMatches();
+    // False (and a changed-file error recorded) when the answer is of another version of the file.
+    bool fileStillMatches();
     bool interrupted() const;
     bool takeNextChunk(uint32_t chunkIndex);
 
@@ -45,5 +46,5 @@ private:
     uint32_t threadId_ = 0;
     int32_t runErrorType_ = -1;  // the error this run recorded, -1 none
     uint32_t generation_ = 0;
-    bool etagChecked_ = false;
+    bool answerChecked_ = false;
 };
