@@ -48,8 +48,7 @@ struct Expected {
     Left left = Left::kNothing;
 };
 
-inline Expected whole() { return Expected{}; }
-inline Expected failure(int32_t startResult, int32_t type, int32_t action, int32_t code, Left left) {
+Expected failure(int32_t startResult, int32_t type, int32_t action, int32_t code, Left left) {
     return Expected{false, startResult, type, action, code, left};
 }
 
@@ -348,6 +347,10 @@ std::vector<Scenario> faultScenarios() {
     add({.name = "ETagChangesMidDownload", .size = 12 * kSegment,
          .serverKeys = R"("throttle":2000000,"changes":[{"after_requests":5,"etag":"\"v2\"","seed":99}])",
          .threads = 2, .expected = failure(0, -55, 4, kAnyCode, Left::kNothing)});
+    // Without an ETag only the length in Content-Range tells that later segments are of another file.
+    add({.name = "SizeChangesMidDownloadWithoutAnETag", .size = 12 * kSegment,
+         .serverKeys = R"("etag":null,"throttle":2000000,"changes":[{"after_requests":5,"size":786500,"seed":98}])",
+         .threads = 2, .expected = failure(0, -40, 2, kAnyCode, Left::kPartialAndMeta)});
     add({.name = "SegmentThatStaysCorruptEndsTheDownload",
          .serverKeys = R"("faults":[{"kind":"corrupt","offset":70000,"times":-1}])",
          .expected = failure(0, -60, 2, 417, Left::kPartialAndMeta),
