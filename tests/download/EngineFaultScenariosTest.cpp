@@ -213,6 +213,7 @@ struct Scenario {
     std::function<bool(ScenarioRun&)> arrange{};  // false skips the scenario with run.skipReason
     // After the error: mends the fault; then the client's resume (or a new start, when start failed) completes.
     std::function<void(ScenarioRun&, FileDownloaderHandle&)> recover{};
+    std::function<void(ScenarioRun&, FileDownloaderHandle&)> check{};  // more to expect of a whole download
     int minimumSeconds = 0;             // a wait (Retry-After, stall timeout) the download cannot be faster than
     int rejections = -1;                // segment rejections expected of the client's judge
     uint32_t seed = 0;                  // printed so that a failure can be repeated
@@ -229,7 +230,7 @@ uint32_t faultSeed() {
     return seed;
 }
 
-// Resets at seeded random offsets of seeded random segments (ranged) or of the whole stream.
+// Drops (resets or closes) at seeded random offsets of seeded random segments, or resets of the whole stream.
 std::string resetFaults(uint32_t seed, size_t size, bool ranged, int count) {
     std::mt19937 random(seed);
     std::ostringstream faults;
@@ -239,8 +240,9 @@ std::string resetFaults(uint32_t seed, size_t size, bool ranged, int count) {
         if (i > 0) faults << ",";
         if (ranged) {
             const uint64_t start = uint64_t{random() % segments} * kSegment;
-            faults << R"({"kind":"drop","reset":true,"range_start":)" << start << R"(,"after_bytes":)"
-                   << random() % kSegment << "}";
+            const bool reset = random() % 2 == 0;  // a reset, or a plain close before the end
+            faults << R"({"kind":"drop","reset":)" << (reset ? "true" : "false") << R"(,"range_start":)" << start
+                   << R"(,"after_bytes":)" << random() % kSegment << "}";
         } else {
             // Every request of a stream starts at 0: this one meets each restart until it is used up.
             faults << R"({"kind":"drop","reset":true,"times":)" << count << R"(,"after_bytes":)" << random() % size
@@ -287,7 +289,7 @@ std::vector<Scenario> faultScenarios() {
     auto add = [&table](Scenario s) { table.push_back(std::move(s)); };
 
     // Connection faults: each is retried and the file arrives whole.
-    add({.name = "ResetsAtRandomOffsetsOfSegments", .size = 10 * kSegment + 123,
+    add({.name = "DropsAtRandomOffsetsOfSegments", .size = 10 * kSegment + 123,
          .serverKeys = resetFaults(seed, 10 * kSegment + 123, true, 5), .seed = seed});
     // Single streams asked for by the client: no probe comes first, so the stream meets every fault.
     add({.name = "ResetsAtRandomOffsetsOfASingleStream", .serverKeys = resetFaults(seed + 1, size, false, 2),
@@ -302,6 +304,17 @@ std::vector<Scenario> faultScenarios() {
     // A server that ignores ranges: its range probe takes the first cut answer, the fallback stream the second.
     add({.name = "RangelessServerCutsItsStreamShort",
          .serverKeys = R"("ranges":false,"faults":[{"kind":"truncate","bytes":3000,"times":2}])"});
+    // A probe that timed out once is asked again: the server still counts as serving ranges.
+    add({.name = "StallOfTheRangeProbe",
+         .serverKeys = R"("faults":[{"kind":"stall_before_body","seconds":4,"range_start":)" +
+                       std::to_string(size - 2) + "}]",
+         .check = [](ScenarioRun&, FileDownloaderHandle& handle) {
+             uint64_t remote = 0;
+             uint8_t segmentable = 0;
+             EXPECT_EQ(handle.getFileInfo(&remote, &segmentable), 0);
+             EXPECT_EQ(segmentable, 1) << "one stalled probe turned the download into a single stream";
+         },
+         .minimumSeconds = 2});
     add({.name = "StallInsideABody",
          .serverKeys = R"("faults":[{"kind":"stall","after_bytes":20000,"seconds":4,"range_start":196608}])",
          .minimumSeconds = 2});
@@ -336,6 +349,8 @@ std::vector<Scenario> faultScenarios() {
          .expected = failure(-1, -7, 2, 401, Left::kNothing)});
     add({.name = "TooManyRequestsForASegmentIsFatal", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",429])",
          .expected = failure(0, -40, 2, 429, Left::kPartialAndMeta)});
+    add({.name = "ServiceUnavailableAtTheSizeProbeIsRetried",
+         .serverKeys = R"("script_methods":["HEAD"],"statuses":[503,{"status":504}])"});
     add({.name = "NotFoundAtTheSizeProbe", .serverKeys = R"("script_methods":["HEAD"],"statuses":[404])",
          .expected = failure(-1, -4, 2, 404, Left::kNothing)});
     add({.name = "NotFoundForASegment", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",404])",
@@ -498,6 +513,7 @@ TEST_P(EngineFaultScenario, EndsWithTheWholeFileOrItsError) {
             EXPECT_GE(std::chrono::steady_clock::now() - begun, std::chrono::seconds(s.minimumSeconds))
                 << "the fault was not waited out";
         }
+        if (s.check) s.check(run, *session.handle);
         if (run.proxy) {
             EXPECT_TRUE(run.proxyLogMentions("127.0.0.1")) << "the download bypassed the proxy";
         }
