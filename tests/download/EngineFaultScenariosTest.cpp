@@ -25,7 +25,7 @@
 #include "download/FileHandler.h"
 #include "platform/HttpTransfer.h"
 #include "tests/download/EngineTestSupport.h"
-#include "tests/download/ServerInfo.h"
+#include "tests/download/EngineFaultSupport.h"
 #include "tests/platform/LoopbackHttpPeer.h"
 
 namespace {
@@ -34,6 +34,7 @@ using namespace engine_test;
 using namespace std::chrono_literals;
 
 constexpr uint32_t kSegment = 65536;
+constexpr uint32_t kMiB = 1024 * 1024;
 constexpr int32_t kAnyCode = 0x7fffffff;
 
 // What a failed download leaves beside its target.
@@ -207,6 +208,7 @@ struct Scenario {
     std::string name{};
     size_t size = 6 * kSegment + 321;
     std::string serverKeys{};  // extra keys of the path's server scenario
+    uint32_t segment = kSegment;
     uint32_t threads = 4;
     bool singleStream = false;
     Expected expected{};
@@ -255,10 +257,10 @@ std::string dropFaults(uint32_t seed, size_t size, bool ranged, int count) {
 }
 
 // The client's validator: a segment passes when it holds the content's bytes.
-Recorder::Judge contentJudge(const Bytes& content, int judgedEvent) {
-    return [&content, judgedEvent](int event, const SegmentView& view) {
+Recorder::Judge contentJudge(const Bytes& content, int judgedEvent, uint32_t segment) {
+    return [&content, judgedEvent, segment](int event, const SegmentView& view) {
         if (event != judgedEvent) return 0;
-        const size_t start = static_cast<size_t>(view.index) * kSegment;
+        const size_t start = static_cast<size_t>(view.index) * segment;
         if (start + view.size > content.size()) return 1;
         return std::equal(view.bytes, view.bytes + view.size, content.begin() + static_cast<long>(start)) ? 0 : 1;
     };
@@ -370,15 +372,17 @@ std::vector<Scenario> faultScenarios() {
          .serverKeys = R"("faults":[{"kind":"corrupt","offset":70000,"times":-1}])",
          .expected = failure(0, -60, 2, 417, Left::kPartialAndMeta),
          .arrange = [](ScenarioRun& run) {
-             run.judge = contentJudge(run.content, kEventSegmentWritten);
+             run.judge = contentJudge(run.content, kEventSegmentWritten, kSegment);
              return true;
          },
          .rejections = 11});
 
     // The disk.
-    add({.name = "DiskFullWhileWritingPausesAndResumes", .size = 8 * kSegment + 5,
-         .serverKeys = R"("throttle":3000000)", .expected = failure(0, -30, 0, 10020, Left::kPartialAndMeta),
+    // Segments of four pieces each: the pieces after a failed one must not be recorded as written.
+    add({.name = "DiskFullWhileWritingPausesAndResumes", .size = 6 * kMiB + 5, .serverKeys = R"("throttle":6000000)",
+         .segment = kMiB, .expected = failure(0, -30, 0, 10020, Left::kPartialAndMeta),
          .arrange = fillTheDiskAfterTheFirstSegment, .recover = freeTheDisk});
+
     add({.name = "DiskFullUnderASingleStreamPausesAndResumes", .size = 8 * kSegment + 5,
          .serverKeys = R"("throttle":3000000)", .singleStream = true,
          .expected = failure(0, -30, 0, 10020, Left::kPartialOnly), .arrange = fillTheDiskAfterTheFirstSegment,
@@ -482,7 +486,7 @@ TEST_P(EngineFaultScenario, EndsWithTheWholeFileOrItsError) {
     run.targetFolder = environment.base() + "/out";
     run.input.serverPath = server.url("/f.bin");
     run.input.targetFolder = run.targetFolder;
-    run.input.preference.segmentSize = kSegment;
+    run.input.preference.segmentSize = s.segment;
     run.input.preference.threadCount = s.threads;
     run.input.preference.singleStream = s.singleStream;
     if (s.arrange && !s.arrange(run)) GTEST_SKIP() << run.skipReason;
@@ -548,6 +552,8 @@ TEST_P(EngineFaultScenario, EndsWithTheWholeFileOrItsError) {
             case Left::kPartialAndMeta:
                 EXPECT_TRUE(partial) << "the partial download is kept for a resume";
                 EXPECT_TRUE(meta);
+                EXPECT_EQ(segmentRecordingUnwrittenBytes(run.target() + ".zamdownload", run.content, s.segment), -1)
+                    << "a record claims bytes the partial file does not hold";
                 break;
             case Left::kPartialOnly:
                 EXPECT_TRUE(partial);

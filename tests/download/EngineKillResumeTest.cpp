@@ -15,9 +15,8 @@
 #include <vector>
 
 #include "download/DownloadJob.h"
-#include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
-#include "tests/download/ServerInfo.h"
+#include "tests/download/EngineFaultSupport.h"
 
 extern char** environ;
 
@@ -37,25 +36,6 @@ uint32_t killSeed() {
     const char* fixed = std::getenv("ENGINE_KILL_SEED");
     return fixed != nullptr ? static_cast<uint32_t>(std::strtoul(fixed, nullptr, 10))
                             : static_cast<uint32_t>(std::random_device{}());
-}
-
-// The bytes a resume from this meta file still has to fetch: the whole file without a usable one.
-uint64_t missingBytes(const std::string& partial) {
-    const std::string metaPath = partial + ".zamd";
-    if (!exists(partial) || !exists(metaPath)) return kFileSize;
-    ZAMDFileManager meta;
-    std::map<std::string, std::string> headers;
-    if (!meta.initialize(metaPath) || !meta.isValid() || !meta.readHeaders(headers)) return kFileSize;
-    if (headers["FILE_SIZE"] != std::to_string(kFileSize) || headers["SEGMENT_SIZE"] != std::to_string(kSegment))
-        return kFileSize;
-    uint64_t missing = 0;
-    for (uint64_t start = 0, index = 0; start < kFileSize; start += kSegment, ++index) {
-        const uint64_t size = std::min<uint64_t>(kSegment, kFileSize - start);
-        uint32_t recorded = 0;
-        if (!meta.readSegmentProgress(static_cast<uint32_t>(index), recorded)) recorded = 0;
-        missing += recorded > size ? size : size - recorded;
-    }
-    return missing;
 }
 
 class EngineKillResumeTest : public testing::Test {
@@ -108,7 +88,8 @@ TEST_F(EngineKillResumeTest, KilledDownloadResumesWithinWhatItsMetaFileMisses) {
     std::cout << "kill seed " << seed << " (ENGINE_KILL_SEED repeats it)" << std::endl;
     std::mt19937 random(seed);
     const std::string content = environment.base() + "/content.bin";
-    writeFile(content, randomBytes(kFileSize, seed));
+    const Bytes bytes = randomBytes(kFileSize, seed);
+    writeFile(content, bytes);
     server.setScenario(R"({"path":"/big.bin","body_file":")" + content + R"(","etag":"\"k1\"","throttle":)" +
                        std::to_string(kConnectionBytesPerSecond) + "}");
     const std::string partial = target + "/big.bin.zamdownload";
@@ -116,7 +97,7 @@ TEST_F(EngineKillResumeTest, KilledDownloadResumesWithinWhatItsMetaFileMisses) {
 
     int64_t before = 0;
     for (int kill = 0; kill < kKills; ++kill) {
-        const uint64_t missing = missingBytes(partial);
+        const uint64_t missing = missingBytes(partial, kFileSize, kSegment);
         const auto delay = std::chrono::milliseconds(40 + random() % 660);
         SCOPED_TRACE("run " + std::to_string(kill) + ", killed after " + std::to_string(delay.count()) + " ms, " +
                      std::to_string(missing) + " bytes missing before it");
@@ -130,10 +111,12 @@ TEST_F(EngineKillResumeTest, KilledDownloadResumesWithinWhatItsMetaFileMisses) {
         const int64_t after = settledBytesSent();
         EXPECT_LE(static_cast<uint64_t>(after - before), missing + slack)
             << "the run fetched more than its meta file said was missing";
+        EXPECT_EQ(segmentRecordingUnwrittenBytes(partial, bytes, kSegment), -1)
+            << "a record claims bytes the partial file does not hold";
         before = after;
     }
 
-    const uint64_t missing = missingBytes(partial);
+    const uint64_t missing = missingBytes(partial, kFileSize, kSegment);
     EXPECT_LT(missing, kFileSize) << "twenty runs left nothing to resume from";
     const pid_t child = startChild();
     ASSERT_GT(child, 0);
