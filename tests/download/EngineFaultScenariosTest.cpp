@@ -153,22 +153,23 @@ struct ScenarioRun {
             skipReason = "tinyproxy could not be started (tools/install-dependencies installs it)";
             return false;
         }
-        for (const char* name : {"http_proxy", "https_proxy"}) environmentOverride.set(name, proxy->url());
-        for (const char* name : {"HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "NO_PROXY"})
-            environmentOverride.unset(name);
-        environmentOverride.set("no_proxy", "");
+        useProxyAt(proxy->url(), "");
         return true;
     }
 
     // A proxy named by the environment that nothing answers at; no_proxy as given.
     bool useProxyThatIsDown(const std::string& noProxy) {
         const int port = freeLoopbackPort();
-        for (const char* name : {"http_proxy", "https_proxy"})
-            environmentOverride.set(name, "http://127.0.0.1:" + std::to_string(port));
+        useProxyAt("http://127.0.0.1:" + std::to_string(port), noProxy);
+        return port != 0;
+    }
+
+    // The environment names proxyUrl for http and https, and no_proxy as given.
+    void useProxyAt(const std::string& proxyUrl, const std::string& noProxy) {
+        for (const char* name : {"http_proxy", "https_proxy"}) environmentOverride.set(name, proxyUrl);
         for (const char* name : {"HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "NO_PROXY"})
             environmentOverride.unset(name);
         environmentOverride.set("no_proxy", noProxy);
-        return port != 0;
     }
 
     // The same content over HTTPS, trusted through a CA made for this scenario.
@@ -421,6 +422,13 @@ std::vector<Scenario> faultScenarios() {
     add({.name = "ProxyThatIsDownMakesTheServerUnreachable",
          .expected = failure(-1, -50, 1, platform::kHttpProxyUnreachable, Left::kNothing),
          .arrange = [](ScenarioRun& run) { return run.useProxyThatIsDown(""); }});
+    add({.name = "ProxyNameDoesNotResolve",
+         .expected = failure(-1, -50, 1, platform::kHttpProxyUnreachable, Left::kNothing),
+         .arrange = [](ScenarioRun& run) {
+             run.environmentOverride.set("RES_OPTIONS", "timeout:1 attempts:1");
+             run.useProxyAt("http://no-such-proxy.invalid:3128", "");
+             return true;
+         }});
     add({.name = "NoProxyLetsTheServerBeReachedDirectly",
          .arrange = [](ScenarioRun& run) { return run.useProxyThatIsDown("example.invalid,127.0.0.1"); }});
     // The client answers a 407 with the credentials and starts again.
