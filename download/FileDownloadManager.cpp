@@ -252,6 +252,10 @@ int32_t FileDownloadManager::start() {
         return -1;
     }
     finished_ = false;
+    {
+        std::lock_guard<std::mutex> guard(requestLock_);
+        requestsCancelled_ = false;
+    }
     deadConnections_ = 0;
     ticksSinceThreadChange_ = 0;
     DownloadSessionPreference& preference = globalData_.getPreference();
@@ -424,6 +428,8 @@ int32_t FileDownloadManager::stop() {
         DLE_TRACE("failed to stop the file downloader");
         return result;
     }
+    // The controller may be waiting on a server that never answers.
+    cancelOpenRequests();
     joinControllerThread();
     if (state_ == kManagerCompleted) return 0;
     globalData_.cleanOutput();
@@ -442,6 +448,7 @@ void FileDownloadManager::cleanup() {
         }
         // The loop has ended or ends now; it may still use the serializer until joined.
         if (state_ == kManagerStopping || state_ == kManagerRunning) state_ = kManagerStopped;
+        cancelOpenRequests();
         joinControllerThread();
         threadPool_.closeAll();
         if (serializerThread_) {
@@ -490,7 +497,17 @@ bool FileDownloadManager::fetchETAGValueFromServer(std::string& etag) {
         globalData_.classifyIntoLastError(handler, record);
         return false;
     }
-    if (!downloader.createAndSendRequest(preference.path)) {
+    {
+        std::lock_guard<std::mutex> guard(requestLock_);
+        if (requestsCancelled_) return false;
+        openRequests_.push_back(&downloader);
+    }
+    bool sent = downloader.createAndSendRequest(preference.path);
+    {
+        std::lock_guard<std::mutex> guard(requestLock_);
+        openRequests_.erase(std::find(openRequests_.begin(), openRequests_.end(), &downloader));
+    }
+    if (!sent) {
         DLE_TRACE("fetchETAGValueFromServer: failed to create and send the new request to get the ETAG value");
         downloader.getLastError(record);
         globalData_.classifyIntoLastError(handler, record);
@@ -502,6 +519,12 @@ bool FileDownloadManager::fetchETAGValueFromServer(std::string& etag) {
         return false;
     }
     return true;
+}
+
+void FileDownloadManager::cancelOpenRequests() {
+    std::lock_guard<std::mutex> guard(requestLock_);
+    requestsCancelled_ = true;
+    for (HttpDownloader* request : openRequests_) request->cancel();
 }
 
 bool FileDownloadManager::hasETagChanged() {

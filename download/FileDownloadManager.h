@@ -8,9 +8,11 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/AdaptiveThreadController.h"
 #include "download/DownloadGlobalData.h"
+#include "download/HttpDownloader.h"
 #include "download/Mutex.h"
 #include "download/WorkerThread.h"
 
@@ -64,6 +66,9 @@ private:
     void adjustThreadCount(AdaptiveThreadController& adaptive);
     bool hasETagChanged();
     bool fetchETAGValueFromServer(std::string& etag);
+    // Ends the ETag requests under way (the controller's after a fatal error), and any started
+    // before the next start, so that stop and close never wait on a silent server.
+    void cancelOpenRequests();
     // Pauses the threads without the manager lock, so the controller can use it too.
     bool pauseThreads();
     void sendProgress();
@@ -97,4 +102,7 @@ private:
     bool runNewAdaptive_ = false;
     std::mutex terminateLock_;     // the controller and a client stop may both end the threads
     std::mutex threadControlLock_; // pause and resume of the threads, never held while waiting on managerLock_
+    std::mutex requestLock_;       // guards the two below
+    std::vector<HttpDownloader*> openRequests_;
+    bool requestsCancelled_ = false;
 };

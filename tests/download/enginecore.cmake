@@ -11,3 +11,5 @@ project_add_test(NAME download_meta_resume_test SOURCES ${CMAKE_CURRENT_LIST_DIR
   LIBS download download_test_server LABELS threaded TIMEOUT 120)
 project_add_test(NAME download_engine_end_to_end_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/EngineEndToEndTest.cpp
   LIBS download download_test_server http_test_peers LABELS threaded TIMEOUT 300)
+project_add_test(NAME download_stalled_probe_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/StalledProbeTest.cpp
+  LIBS download download_test_server LABELS threaded TIMEOUT 120)

@@ -36,9 +36,12 @@ A scenario (every key optional):
   "changes": [{"after_requests": N, "etag": ..., "size"/"seed"/"body_file"/"body": ...}]
                              from the Nth request on (counting every request to the path,
                              0-based) the content and ETag switch to the change's values
-  "faults": [fault, ...]     each applies to the first "times" matching GETs (default 1,
-                             -1 forever); "range_start": only requests whose range starts
-                             there. Kinds:
+  "faults": [fault, ...]     each applies to the first "times" matching requests (default 1,
+                             -1 forever) of its "methods" (default ["GET"]); "range_start":
+                             only requests whose range starts there; "skip": N lets the
+                             first N matching requests through untouched. Kinds:
+       {"kind": "stall_before_headers", "seconds": S}   before the status line (not for
+                                        scripted statuses)
        {"kind": "stall_before_body", "seconds": S}
        {"kind": "stall", "after_bytes": N, "seconds": S}      inside the body
        {"kind": "drop", "after_bytes": N, "reset": false}    close (or RST) mid-body
@@ -295,9 +298,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 scripted = None
                 if self.command in scenario.script_methods and scenario.statuses:
                     scripted = scenario.statuses.pop(0)
-                faults = []
-                if self.command == "GET":
-                    faults = [f for f in scenario.faults if f["times"] != 0]
+                faults = [f for f in scenario.faults
+                          if f["times"] != 0 and self.command in f.get("methods", ["GET"])]
         if scenario is None:
             self.plain_answer(entry, 404, b"not found")
             return
@@ -337,12 +339,22 @@ class Handler(http.server.BaseHTTPRequestHandler):
             matching.append(fault)
         if matching:
             with state.lock:
+                applied = []
                 for fault in matching:
+                    if fault.get("skip", 0) > 0:
+                        fault["skip"] -= 1
+                        continue
                     if fault["times"] > 0:
                         fault["times"] -= 1
+                    applied.append(fault)
+                matching = applied
         for fault in matching:
             if fault["kind"] == "short" and wanted is not None:
                 end = max(start, end - int(fault["bytes"]))
+
+        for fault in matching:
+            if fault["kind"] == "stall_before_headers":
+                time.sleep(float(fault["seconds"]))
 
         status = 206 if wanted is not None else 200
         body = bytearray(payload[start:end + 1]) if size else bytearray()
