@@ -169,6 +169,17 @@ private:
     EngineTimings saved_;
 };
 
+// A test with its own HOME, short engine waits and a loopback server, which serves `content`
+// where a scenario names it; downloads go into `folder`.
+class LoopbackEngineTest : public testing::Test {
+protected:
+    test_support::TemporaryEnvironment environment;
+    ShortEngineTimings timings;
+    test_support::HttpTestServer server;
+    const std::string folder = environment.base() + "/out";
+    const std::string content = environment.base() + "/content.bin";
+};
+
 // One library reference and one handle with a recorder registered for every event.
 class EngineSession {
 public:

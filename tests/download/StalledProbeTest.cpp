@@ -15,7 +15,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kSegment = 65536;
 
-class StalledProbeTest : public testing::Test {
+class StalledProbeTest : public LoopbackEngineTest {
 protected:
     void SetUp() override { writeFile(content, randomBytes(4 * kSegment, 12)); }
 
@@ -46,11 +46,6 @@ protected:
         return std::chrono::duration<double>(Clock::now() - start).count();
     }
 
-    test_support::TemporaryEnvironment environment;
-    ShortEngineTimings timings;
-    test_support::HttpTestServer server;
-    const std::string folder = environment.base() + "/out";
-    const std::string content = environment.base() + "/content.bin";
 };
 
 TEST_F(StalledProbeTest, StartGivesUpOnASilentSizeProbeWithinTheProbeLimits) {
