@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <new>
 #include <thread>
 
 #include "download/DownloadJob.h"
@@ -14,6 +15,7 @@
 #include "download/FileSerializerJob.h"
 #include "download/FileSystemUtils.h"
 #include "download/HttpDownloader.h"
+#include "download/InjectedFaults.h"
 
 namespace {
 
@@ -22,6 +24,8 @@ constexpr const char* kDefaultReferer = "Zarvo.referer";
 constexpr const char* kPartialSuffix = ".zamdownload";
 
 void sleepMs(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+InjectedFaults handOverFaults;
 
 bool parseDecimal(const std::string& text, uint64_t& value) {
     value = 0;
@@ -491,7 +495,12 @@ bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment,
         DLE_TRACE("JobPoolContainer::createAndAddSerializationJob : invalid param");
         return false;
     }
-    auto job = std::make_unique<FileSerializerJob>(jobId);
+    std::unique_ptr<FileSerializerJob> job(handOverFaults.fails() ? nullptr
+                                                                     : new (std::nothrow) FileSerializerJob(jobId));
+    if (!job) {
+        DLE_ERROR("DownloadGlobalData::createAndAddSerializationJob : out of memory");
+        return false;
+    }
     job->initialize(this, segment, bufferOffset, length, fileOffset, lastPiece, endOfStream,
                     generation == 0 ? streamGeneration.load() : generation);
     pendingSerializationBytes += length;
@@ -501,6 +510,10 @@ bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment,
         return false;
     }
     return true;
+}
+
+void DownloadGlobalData::failHandOversForTesting(int skip, int count) {
+    handOverFaults.arm(skip, count);
 }
 
 void DownloadGlobalData::addError(const ErrorRecord& record) {

@@ -4,6 +4,15 @@
 #include <new>
 
 #include "download/EngineLogger.h"
+#include "download/InjectedFaults.h"
+
+namespace {
+InjectedFaults allocationFaults;
+}  // namespace
+
+void Segment::failAllocationsForTesting(int skip, int count) {
+    allocationFaults.arm(skip, count);
+}
 
 void Segment::setRange(uint64_t newStart, uint32_t newSize, uint32_t newIndex) {
     start = newStart;
@@ -15,7 +24,7 @@ void Segment::setRange(uint64_t newStart, uint32_t newSize, uint32_t newIndex) {
 
 bool Segment::allocateBuffer(uint32_t bytes) {
     if (buffer) return true;
-    uint8_t* raw = new (std::nothrow) uint8_t[bytes == 0 ? 1 : bytes];
+    uint8_t* raw = allocationFaults.fails() ? nullptr : new (std::nothrow) uint8_t[bytes == 0 ? 1 : bytes];
     if (raw == nullptr) {
         DLE_ERROR("failed to allocate memory for segment buffer of size - %d", static_cast<int>(bytes));
         return false;

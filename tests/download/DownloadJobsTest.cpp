@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "download/DownloadGlobalData.h"
 #include "download/FileSystemUtils.h"
@@ -19,7 +20,7 @@ using namespace engine_test;
 
 constexpr uint32_t kChunk = 65536;
 
-class DownloadJobsTest : public testing::Test {
+class DownloadJobsTest : public LoopbackEngineTest {
 protected:
     void serve(const Bytes& bytes, const std::string& extra = "") {
         writeFile(content, bytes);
@@ -71,11 +72,6 @@ protected:
         return bytes;
     }
 
-    test_support::TemporaryEnvironment environment;
-    ShortEngineTimings timings;
-    test_support::HttpTestServer server;
-    const std::string folder = environment.base() + "/out";
-    const std::string content = environment.base() + "/content.bin";
 };
 
 TEST_F(DownloadJobsTest, ARestartedSingleStreamDropsThePiecesOfItsEarlierAttempt) {
@@ -281,6 +277,140 @@ TEST_F(DownloadJobsTest, APartialFileOfAnotherLengthThanTheMetaFileSaysStartsOve
         ASSERT_TRUE(data.initializeFileDownload());
         EXPECT_EQ(data.getPreference().freshStart == 0, c.resumed);
         EXPECT_EQ(std::filesystem::file_size(data.partialPath()), 3u * kChunk) << "a fresh start sizes it again";
+    }
+}
+
+TEST_F(DownloadJobsTest, AFailedHandOverInASingleStreamLeavesNoChunkCountedAsOutstanding) {
+    const Bytes bytes = randomBytes(2 * kChunk + kChunk / 2, 21);
+    serve(bytes, R"("ranges":false)");
+    // The stream hands over chunk 0, chunk 1 and then its end; one of them fails and the stream runs again.
+    for (const int failing : {0, 1, 2}) {
+        SCOPED_TRACE("hand-over " + std::to_string(failing) + " fails");
+        DownloadGlobalData data;
+        DownloadInput in = input();
+        ASSERT_TRUE(data.init(in));
+        ASSERT_TRUE(data.initializeFileDownload());
+        queueSingleStream(data);
+        DownloadGlobalData::failHandOversForTesting(failing, 1);
+        for (int round = 0; round < 3; ++round) {
+            runDownloadJobs(data);
+            runSerializer(data);
+        }
+        DownloadGlobalData::failHandOversForTesting(0, 0);
+        EXPECT_EQ(data.remainingJobs.load(), 0) << "a count left raised would keep the download from ever finishing";
+        EXPECT_EQ(data.acceptedBytes.load(), bytes.size());
+        EXPECT_EQ(data.pendingSerializationBytes.load(), 0u);
+        EXPECT_TRUE(partialFile(data) == bytes);
+    }
+}
+
+TEST_F(DownloadJobsTest, AJobsStateComesFromItsOwnRunNeverFromAnEarlierTransportError) {
+    const Bytes bytes = randomBytes(2 * kChunk, 22);
+    struct Case {
+        int status;        // what the stream's first GET gets
+        int32_t firstState;
+        int firstResult;
+    };
+    // 503 to a single stream is a back-off (the job parks its worker); 404 is fatal.
+    for (const Case c : {Case{503, kJobBackoffPaused, kJobPaused}, Case{404, kJobError, kJobFailed}}) {
+        SCOPED_TRACE(c.status);
+        // A requested single stream probes nothing: its first GET is the stream's.
+        serve(bytes, R"("statuses":[)" + std::to_string(c.status) + "]");
+        DownloadGlobalData data;
+        Recorder recorder;
+        recorder.judge = [](int event, const SegmentView&) { return event == kEventSegmentDownloaded ? 1 : 0; };
+        data.addDLEIntercept(kEventSegmentDownloaded, &recorder);
+        DownloadInput in = input(1);
+        ASSERT_TRUE(data.init(in));
+        ASSERT_TRUE(data.initializeFileDownload());
+        queueSingleStream(data);
+        JobPtr job = data.getJobPool().popNextJob(kDownloadQueue);
+        job->setState(kJobRunning);
+        EXPECT_EQ(job->run(0), c.firstResult);
+        EXPECT_EQ(job->state(), c.firstState);
+        data.clearAllErrors();
+
+        // The next run fails for a reason of its own: the client rejects the first chunk.
+        job->reset();
+        job->setState(kJobRunning);
+        EXPECT_EQ(job->run(0), kJobFailed);
+        EXPECT_EQ(job->state(), kJobStopped) << "retried like any rejected chunk, not parked or dropped";
+        EXPECT_EQ(recorder.rejected(), 1);
+        DownloadErrorInfo info;
+        int type = 0;
+        data.processNextError(info, type);
+        EXPECT_EQ(type, 18);
+    }
+}
+
+TEST_F(DownloadJobsTest, ReadsEndedByAPauseOrAStopRecordNoErrorAndKeepWhatArrived) {
+    constexpr uint32_t kArrived = 1000;
+    const Bytes bytes = randomBytes(2 * kChunk, 23);
+    struct Case {
+        const char* name;
+        uint8_t singleStream;
+        bool stop;  // else a pause, during which the server drops the connection
+    };
+    const Case cases[] = {
+        {"ranged, paused", 0, false},
+        {"ranged, stopped", 0, true},
+        {"single stream, paused", 1, false},
+        {"single stream, stopped", 1, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The first body from byte 0 sends kArrived bytes and then nothing (and, for a pause, closes).
+        const std::string faults =
+            c.stop ? R"({"kind":"stall","after_bytes":1000,"seconds":30,"range_start":0})"
+                   : R"({"kind":"stall","after_bytes":1000,"seconds":1.5,"range_start":0},)"
+                     R"({"kind":"drop","after_bytes":1000,"range_start":0})";
+        serve(bytes, R"("faults":[)" + faults + "]");
+        server.clearLog();
+        DownloadGlobalData data;
+        DownloadInput in = input(c.singleStream);
+        ASSERT_TRUE(data.init(in));
+        ASSERT_TRUE(data.initializeFileDownload());
+        if (c.singleStream) {
+            queueSingleStream(data);
+        } else {
+            ASSERT_TRUE(data.getSegmentPool().init(2));
+            data.resetWatermarks(2);
+            SegmentPtr segment = data.getSegmentPool().createAndGetSegmentFromPool(0);
+            segment->setRange(0, kChunk, 0);
+            ASSERT_TRUE(data.createAndAddDownloadingJob(segment, 0, 0, false));
+            data.remainingJobs = 1;
+        }
+        JobPtr job = data.getJobPool().popNextJob(kDownloadQueue);
+        job->setState(kJobRunning);
+        int result = -1;
+        std::thread worker([&] { result = job->run(0); });
+        for (int wait = 0; wait < 500 && data.totalReceivedBytes.load() < kArrived; ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));  // the worker waits for more
+        if (c.stop) {
+            job->terminate();
+        } else {
+            job->pauseJob();
+        }
+        worker.join();
+        EXPECT_EQ(data.totalReceivedBytes.load(), kArrived);
+        EXPECT_EQ(result, c.stop ? kJobStoppedResult : kJobPaused) << "an interrupted read is no failure";
+        DownloadErrorInfo info;
+        int type = 0;
+        EXPECT_EQ(data.processNextError(info, type), ErrorHandler::kActionNone) << "recorded type " << type;
+
+        // Run again, as a worker does with a paused or stopped job: a segment goes on from what arrived.
+        job->setState(kJobRunning);
+        EXPECT_EQ(job->run(0), kJobDone);
+        runSerializer(data);
+        const std::string log = server.requestLog();
+        if (!c.singleStream) {
+            EXPECT_NE(log.find("bytes=1000-65535"), std::string::npos) << log;
+        }
+        Bytes written = partialFile(data);
+        const size_t expected = c.singleStream ? bytes.size() : kChunk;
+        ASSERT_GE(written.size(), expected);
+        EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(expected), written.begin()));
     }
 }
 

@@ -3,10 +3,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "download/DownloadGlobalData.h"
+#include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
 
 namespace {
@@ -17,7 +19,7 @@ constexpr uint32_t kSegment = 65536;
 constexpr uint32_t kTail = 1000;
 constexpr uint64_t kSize = 3ull * kSegment + kTail;
 
-class MetaResumeTest : public testing::Test {
+class MetaResumeTest : public LoopbackEngineTest {
 protected:
     void SetUp() override {
         bytes = randomBytes(kSize, 31);
@@ -75,11 +77,6 @@ protected:
         return "bytes=" + std::to_string(first) + "-" + std::to_string(last);
     }
 
-    test_support::TemporaryEnvironment environment;
-    ShortEngineTimings timings;
-    test_support::HttpTestServer server;
-    const std::string folder = environment.base() + "/out";
-    const std::string content = environment.base() + "/content.bin";
     Bytes bytes;
 };
 
@@ -136,6 +133,48 @@ TEST_F(MetaResumeTest, AFatalEndWhileTheServerCannotTellAboutChangesKeepsThePart
     server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\""})");
     EngineSession session;
     resume(session);
+}
+
+TEST_F(MetaResumeTest, AResumeThatCannotBeSetUpStartsOverAsAFreshResumableDownload) {
+    // Segment 0 is resumed from its prefix (its job is queued), segment 1 counts as accepted, and the
+    // buffer for segment 2's prefix cannot be had: the resume gives way to a fresh start.
+    leavePartialDownload({{5000, 5000}, {kSegment, kSegment}, {3000, 3000}, {0, 0}});
+    // The last segment's answer waits, so the fresh download is still under way when its meta file is read.
+    server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\"","faults":[)" +
+                       R"({"kind":"stall_before_body","seconds":1,"range_start":)" + std::to_string(3 * kSegment) +
+                       "}]}");
+    server.clearLog();
+    EngineSession session;
+    DownloadInput in = input();
+    ASSERT_EQ(session.handle->init(&in), 0);
+    Segment::failAllocationsForTesting(1, 1);
+    ASSERT_EQ(session.handle->start(), 0);
+    Segment::failAllocationsForTesting(0, 0);
+
+    {
+        ZAMDFileManager meta;
+        ASSERT_TRUE(meta.initialize(folder + "/r.bin.zamdownload.zamd"));
+        EXPECT_TRUE(meta.isValid()) << "the fresh start's meta file would never let it resume";
+        std::map<std::string, std::string> headers;
+        EXPECT_TRUE(meta.readHeaders(headers));
+        EXPECT_EQ(headers["ETAG"], "\"v1\"");
+        EXPECT_EQ(headers["FILE_SIZE"], std::to_string(kSize));
+        meta.close();
+    }
+
+    ASSERT_TRUE(session.recorder.waitForEnd());
+    EXPECT_EQ(session.recorder.errors(), 0) << session.recorder.error().message;
+    ASSERT_TRUE(session.recorder.waitForReportedState(5));
+    EXPECT_EQ(session.recorder.progress().acceptedBytes, kSize) << "nothing the failed resume counted stays counted";
+    Bytes got;
+    EXPECT_TRUE(readFile(folder + "/r.bin", got));
+    EXPECT_TRUE(got == bytes);
+    const std::string log = server.requestLog();
+    EXPECT_EQ(log.find("bytes=5000-"), std::string::npos) << "the failed resume's job is dropped: " << log;
+    for (uint64_t index = 0; index < 4; ++index) {
+        const uint64_t first = index * kSegment;
+        EXPECT_NE(log.find(range(first, std::min(first + kSegment, kSize) - 1)), std::string::npos) << index;
+    }
 }
 
 }  // namespace
