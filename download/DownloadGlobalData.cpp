@@ -208,6 +208,7 @@ bool DownloadGlobalData::fetchFileInfo() {
     }
     const EngineTimings& timings = engineTimings();
     uint32_t started = monotonicSeconds();
+    downloader.setDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(timings.probeMaxSeconds));
     uint64_t size = 0;
     for (uint32_t attempt = 1;; ++attempt) {
         if (downloader.getRemoteFileSize(size)) break;
@@ -229,6 +230,7 @@ bool DownloadGlobalData::fetchFileInfo() {
             return false;
         }
     }
+    downloader.setDeadline(std::chrono::steady_clock::time_point::max());
     fileSize_ = size;
     std::string etag;
     downloader.getResponseHeaderValue("ETag", etag);

@@ -3,6 +3,7 @@
 
 #include <netdb.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -364,6 +365,10 @@ void HttpDownloader::startTransfer(const std::string& url, HttpMethod method, bo
     request.connectTimeout = std::chrono::seconds(timings.connectTimeoutSeconds);
     request.lowSpeedBytesPerSecond = 1;
     request.lowSpeedTime = std::chrono::seconds(timings.stallTimeoutSeconds);
+    if (deadline_ != std::chrono::steady_clock::time_point::max()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+        request.deadline = std::max(left, std::chrono::milliseconds(1));
+    }
 
     auto transfer = std::make_unique<platform::HttpTransfer>(std::move(request));
     transfer->setHeaderCallback([this](const platform::HttpHeaderEvent& event) { return onHeader(event); });
@@ -795,6 +800,7 @@ bool HttpDownloader::checkByteRangeSupport(uint64_t size, bool forceHead) {
     }
     const EngineTimings& timings = engineTimings();
     const auto started = std::chrono::steady_clock::now();
+    setDeadline(started + std::chrono::seconds(timings.probeMaxSeconds));
     ErrorHandler policy;
     probing_ = true;
     bool answered = false;
@@ -838,6 +844,7 @@ bool HttpDownloader::checkByteRangeSupport(uint64_t size, bool forceHead) {
         }
     }
     probing_ = false;
+    setDeadline(std::chrono::steady_clock::time_point::max());
     stopAfterHeaders_ = false;
     requestOpen_ = false;
     if (!answered) {

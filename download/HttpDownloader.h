@@ -42,6 +42,9 @@ public:
     bool createAndSendRequest(const std::string& path);
     bool getRemoteFileSize(uint64_t& size);
     bool checkByteRangeSupport(uint64_t size, bool forceHead);
+    // Requests started from now on end (as timed out) at `at`, so a series of probe tries that
+    // gives up after a time cannot overrun it by one try's own stall limit. The default: none.
+    void setDeadline(std::chrono::steady_clock::time_point at) { deadline_ = at; }
 
     // The value of a header of the last final answer (any case); "" when absent. Always true.
     bool getResponseHeaderValue(const std::string& name, std::string& value) ENGINE_EXCLUDES(responseMutex_);
@@ -121,6 +124,7 @@ private:
     bool responseRefused_ = false;
     bool stopAfterHeaders_ = false;  // the range probe only needs the answer's head
     bool probing_ = false;
+    std::chrono::steady_clock::time_point deadline_ = std::chrono::steady_clock::time_point::max();
 
     // Where the body callback copies to, and what did not fit.
     char* destination_ = nullptr;
