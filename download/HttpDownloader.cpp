@@ -366,7 +366,8 @@ void HttpDownloader::startTransfer(const std::string& url, HttpMethod method, bo
     request.lowSpeedBytesPerSecond = 1;
     request.lowSpeedTime = std::chrono::seconds(timings.stallTimeoutSeconds);
     if (deadline_ != std::chrono::steady_clock::time_point::max()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
         request.deadline = std::max(left, std::chrono::milliseconds(1));
     }
 

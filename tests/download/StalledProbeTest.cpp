@@ -45,7 +45,6 @@ protected:
     static double secondsSince(Clock::time_point start) {
         return std::chrono::duration<double>(Clock::now() - start).count();
     }
-
 };
 
 TEST_F(StalledProbeTest, StartGivesUpOnASilentSizeProbeWithinTheProbeLimits) {
@@ -90,7 +89,8 @@ TEST_F(StalledProbeTest, ClosingWhileTheETagCheckAfterAFatalErrorHangsReturnsAtO
         ASSERT_EQ(session.handle->init(&in), 0);
         ASSERT_EQ(session.handle->start(), 0);
         const Clock::time_point waitStarted = Clock::now();
-        while (heads() < 2 && secondsSince(waitStarted) < 20) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        while (heads() < 2 && secondsSince(waitStarted) < 20)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         ASSERT_EQ(heads(), 2) << "the controller never asked for the ETag";
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the silent HEAD
 
