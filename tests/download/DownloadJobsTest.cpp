@@ -29,10 +29,7 @@ protected:
     }
 
     DownloadInput input(uint8_t singleStream = 0) const {
-        DownloadInput in;
-        in.serverPath = server.url("/f.bin");
-        in.targetFolder = folder;
-        in.preference.segmentSize = kChunk;
+        DownloadInput in = inputFor("/f.bin", kChunk);
         in.preference.singleStream = singleStream;
         return in;
     }

@@ -173,6 +173,16 @@ private:
 // where a scenario names it; downloads go into `folder`.
 class LoopbackEngineTest : public testing::Test {
 protected:
+    // A download of the server's `path` into `folder`, in segments of `segmentSize` bytes.
+    DownloadInput inputFor(const std::string& path, uint32_t segmentSize, uint32_t threads = 0) const {
+        DownloadInput in;
+        in.serverPath = server.url(path);
+        in.targetFolder = folder;
+        in.preference.segmentSize = segmentSize;
+        if (threads != 0) in.preference.threadCount = threads;
+        return in;
+    }
+
     test_support::TemporaryEnvironment environment;
     ShortEngineTimings timings;
     test_support::HttpTestServer server;

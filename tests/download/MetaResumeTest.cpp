@@ -27,14 +27,7 @@ protected:
         server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\""})");
     }
 
-    DownloadInput input() const {
-        DownloadInput in;
-        in.serverPath = server.url("/r.bin");
-        in.targetFolder = folder;
-        in.preference.segmentSize = kSegment;
-        in.preference.threadCount = 4;
-        return in;
-    }
+    DownloadInput input() const { return inputFor("/r.bin", kSegment, 4); }
 
     struct OnDisk {
         uint32_t record;       // what the meta file says of the segment

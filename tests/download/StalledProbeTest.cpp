@@ -26,14 +26,7 @@ protected:
                            R"("methods":["HEAD"],"times":-1,"skip":)" + std::to_string(passed) + "}]" + extra + "}");
     }
 
-    DownloadInput input() const {
-        DownloadInput in;
-        in.serverPath = server.url("/s.bin");
-        in.targetFolder = folder;
-        in.preference.segmentSize = kSegment;
-        in.preference.threadCount = 2;
-        return in;
-    }
+    DownloadInput input() const { return inputFor("/s.bin", kSegment, 2); }
 
     int heads() {
         const std::string log = server.requestLog();
