@@ -4,7 +4,7 @@ project_add_test(NAME download_adaptive_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/A
 project_add_test(NAME download_engine_interface_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DownloadEngineTest.cpp
   LIBS download test_support TIMEOUT 60)
 project_add_test(NAME download_jobs_global_data_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/DownloadJobsTest.cpp
-  LIBS download download_test_server TIMEOUT 120)
+  LIBS download download_test_server LABELS threaded TIMEOUT 120)
 project_add_test(NAME download_jobs_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/JobsAndThreadsTest.cpp
   LIBS download LABELS threaded TIMEOUT 60)
 project_add_test(NAME download_meta_resume_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MetaResumeTest.cpp
