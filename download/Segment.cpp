@@ -22,14 +22,72 @@ void Segment::setRange(uint64_t newStart, uint32_t newSize, uint32_t newIndex) {
     resetCounters();
 }
 
+BufferRecycler::~BufferRecycler() { trim(); }
+
+SegmentBuffer BufferRecycler::take(uint32_t bytes) {
+    uint8_t* block = nullptr;
+    {
+        MutexLock lock(mutex_);
+        for (auto it = free_.begin(); it != free_.end(); ++it) {
+            if (it->second != bytes) continue;
+            block = it->first;
+            keptBytes_ -= bytes;
+            free_.erase(it);
+            break;
+        }
+    }
+    if (block == nullptr) block = new (std::nothrow) uint8_t[bytes];
+    if (block == nullptr) return nullptr;
+    // Each buffer holds its recycler, so a buffer that outlives the pool still has a home.
+    std::shared_ptr<BufferRecycler> home = shared_from_this();
+    try {
+        return SegmentBuffer(block, [home, bytes](uint8_t* returned) { home->give(returned, bytes); });
+    } catch (const std::bad_alloc&) {
+        delete[] block;
+        return nullptr;
+    }
+}
+
+void BufferRecycler::give(uint8_t* block, uint32_t bytes) {
+    {
+        MutexLock lock(mutex_);
+        if (keptBytes_ + bytes <= kMaximumKeptBytes) {
+            try {
+                free_.emplace_back(block, bytes);
+                keptBytes_ += bytes;
+                return;
+            } catch (const std::bad_alloc&) {
+            }
+        }
+    }
+    delete[] block;
+}
+
+void BufferRecycler::trim() {
+    std::vector<std::pair<uint8_t*, uint32_t>> released;
+    {
+        MutexLock lock(mutex_);
+        released.swap(free_);
+        keptBytes_ = 0;
+    }
+    for (auto& [block, bytes] : released) delete[] block;
+}
+
 bool Segment::allocateBuffer(uint32_t bytes) {
     if (buffer) return true;
-    uint8_t* raw = allocationFaults.fails() ? nullptr : new (std::nothrow) uint8_t[bytes == 0 ? 1 : bytes];
-    if (raw == nullptr) {
+    uint32_t wanted = bytes == 0 ? 1 : bytes;
+    if (!allocationFaults.fails()) {
+        if (recycler) {
+            buffer = recycler->take(wanted);
+        } else {
+            uint8_t* raw = new (std::nothrow) uint8_t[wanted];
+            if (raw != nullptr) buffer = SegmentBuffer(raw);
+        }
+    }
+    if (!buffer) {
         DLE_ERROR("failed to allocate memory for segment buffer of size - %d", static_cast<int>(bytes));
         return false;
     }
-    buffer = SegmentBuffer(raw);
     return true;
 }
 
@@ -63,7 +121,7 @@ SegmentPtr SegmentPool::createAndGetSegmentFromPool(uint32_t index) {
                  static_cast<int>(slots_.size()));
         return nullptr;
     }
-    slots_[index] = std::make_shared<Segment>();
+    slots_[index] = makeSegment();
     return slots_[index];
 }
 
@@ -77,8 +135,14 @@ SegmentPtr SegmentPool::createNextSegmentInPool(uint32_t index) {
             return nullptr;
         }
     }
-    slots_[index] = std::make_shared<Segment>();
+    slots_[index] = makeSegment();
     return slots_[index];
+}
+
+SegmentPtr SegmentPool::makeSegment() {
+    auto segment = std::make_shared<Segment>();
+    segment->recycler = recycler_;
+    return segment;
 }
 
 void SegmentPool::freeSegmentInPool(uint32_t index) {
@@ -104,4 +168,5 @@ uint32_t SegmentPool::count() {
 void SegmentPool::clear() {
     MutexLock lock(mutex_);
     slots_.clear();
+    recycler_->trim();
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "download/Mutex.h"
@@ -10,6 +11,29 @@
 // Buffers are shared: queued serialization pieces keep the buffer they point into alive,
 // so a retried download of the segment always fills a fresh buffer.
 using SegmentBuffer = std::shared_ptr<uint8_t[]>;
+
+// Keeps the buffers of finished segments for the next ones. A fresh 2 MiB buffer is a fresh mapping
+// whose every page faults in and whose release unmaps it on all CPUs; reuse keeps both off the
+// download's path. Buffers stay with the recycler until it is trimmed or goes.
+class BufferRecycler : public std::enable_shared_from_this<BufferRecycler> {
+public:
+    BufferRecycler() = default;
+    ~BufferRecycler();
+    BufferRecycler(const BufferRecycler&) = delete;
+    BufferRecycler& operator=(const BufferRecycler&) = delete;
+
+    // A buffer of `bytes` that returns here when its last holder lets go; null when memory runs out.
+    SegmentBuffer take(uint32_t bytes) ENGINE_EXCLUDES(mutex_);
+    void trim() ENGINE_EXCLUDES(mutex_);
+
+private:
+    void give(uint8_t* block, uint32_t bytes) ENGINE_EXCLUDES(mutex_);
+
+    static constexpr uint64_t kMaximumKeptBytes = 96ull * 1024 * 1024;
+    Mutex mutex_;
+    std::vector<std::pair<uint8_t*, uint32_t>> free_ ENGINE_GUARDED_BY(mutex_);
+    uint64_t keptBytes_ ENGINE_GUARDED_BY(mutex_) = 0;
+};
 
 class Segment {
 public:
@@ -33,6 +57,7 @@ public:
     uint32_t downloaded = 0;
     uint32_t progress = 0;
     uint8_t flag = 0;
+    std::shared_ptr<BufferRecycler> recycler;  // set by the pool; none: plain allocation
 };
 
 using SegmentPtr = std::shared_ptr<Segment>;
@@ -52,6 +77,9 @@ public:
     void clear() ENGINE_EXCLUDES(mutex_);
 
 private:
+    SegmentPtr makeSegment() ENGINE_REQUIRES(mutex_);
+
     Mutex mutex_;
     std::vector<SegmentPtr> slots_ ENGINE_GUARDED_BY(mutex_);
+    std::shared_ptr<BufferRecycler> recycler_ = std::make_shared<BufferRecycler>();
 };

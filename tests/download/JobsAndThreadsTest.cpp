@@ -1,10 +1,12 @@
 // Segments, the segment pool, the job queues and the worker threads, driven by scripted jobs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "download/EngineTimings.h"
 #include "download/JobPoolContainer.h"
@@ -107,6 +109,56 @@ TEST(SegmentTest, BufferSurvivesForHoldersAfterRelease) {
     EXPECT_EQ(held[0], 7) << "a queued piece keeps its bytes";
     ASSERT_TRUE(segment.allocateBuffer(16));
     EXPECT_NE(segment.buffer.get(), held.get()) << "a refill never reuses a buffer someone still holds";
+}
+
+TEST(SegmentPoolTest, PooledBuffersReturnOnlyWhenTheLastHolderLetsGo) {
+    SegmentBuffer piece;
+    {
+        SegmentPool pool;
+        ASSERT_TRUE(pool.init(3));
+        SegmentPtr first = pool.createAndGetSegmentFromPool(0);
+        ASSERT_TRUE(first->allocateBuffer(4096));
+        uint8_t* block = first->buffer.get();
+        piece = first->buffer;  // a queued serialization piece
+        first->releaseBuffer();
+        SegmentPtr second = pool.createAndGetSegmentFromPool(1);
+        ASSERT_TRUE(second->allocateBuffer(4096));
+        EXPECT_NE(second->buffer.get(), block) << "still held by the piece";
+        piece.reset();
+        SegmentPtr other = pool.createAndGetSegmentFromPool(2);
+        ASSERT_TRUE(other->allocateBuffer(1000));
+        EXPECT_NE(other->buffer.get(), block) << "a buffer of another size";
+        other->releaseBuffer();
+        ASSERT_TRUE(first->allocateBuffer(4096));
+        EXPECT_EQ(first->buffer.get(), block) << "given back once nobody holds it";
+        piece = second->buffer;
+    }
+    // The pool is gone; the piece still writes from its buffer and then frees it.
+    piece[4095] = 1;
+    piece.reset();
+}
+
+TEST(SegmentPoolTest, BuffersTakenAndDroppedOnManyThreadsStayDistinct) {
+    SegmentPool pool;
+    ASSERT_TRUE(pool.init(8));
+    std::vector<std::thread> threads;
+    std::atomic<int> overlaps{0};
+    for (uint32_t t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            SegmentPtr segment = pool.createAndGetSegmentFromPool(t);
+            for (int round = 0; round < 200; ++round) {
+                if (!segment->allocateBuffer(65536)) return;
+                std::fill_n(segment->buffer.get(), 64, static_cast<uint8_t>(t));
+                std::this_thread::yield();
+                for (int i = 0; i < 64; ++i) {
+                    if (segment->buffer[i] != t) ++overlaps;
+                }
+                segment->releaseBuffer();
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(overlaps.load(), 0) << "two live segments shared a buffer";
 }
 
 TEST(SegmentPoolTest, GrowsOnceToTwiceItsCount) {
