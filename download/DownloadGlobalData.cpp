@@ -457,10 +457,12 @@ bool DownloadGlobalData::addDLEIntercept(int type, IDleIntercept* intercept) {
     }
     MutexLock lock(interceptLock_);
     intercepts_[type].push_back(intercept);
+    if (type >= 0 && type < 64) registeredTypes_ |= uint64_t{1} << type;
     return true;
 }
 
 int DownloadGlobalData::notifyIntercepts(int type, void* data, int length) {
+    if (type >= 0 && type < 64 && (registeredTypes_.load() & (uint64_t{1} << type)) == 0) return 0;
     MutexLock lock(interceptLock_);
     auto it = intercepts_.find(type);
     if (it == intercepts_.end()) return 0;
@@ -488,6 +490,20 @@ bool DownloadGlobalData::createAndAddDownloadingJob(const SegmentPtr& segment, u
     if (!job->initialize(this, segment, bytesPresent)) return false;
     return atFront ? jobPool_.enqueueJobAtFront(std::move(job), kDownloadQueue)
                    : jobPool_.enqueueJob(std::move(job), kDownloadQueue);
+}
+
+void DownloadGlobalData::releasePendingSerialization(uint64_t length) {
+    uint64_t left = pendingSerializationBytes -= length;
+    if (left > kResumePendingSerializationBytes || left + length <= kResumePendingSerializationBytes) return;
+    // Crossing the resume mark: taking the lock orders this against a worker between its test and its wait.
+    { std::lock_guard<std::mutex> hold(roomLock_); }
+    roomChanged_.notify_all();
+}
+
+bool DownloadGlobalData::waitForSerializerRoom(std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> hold(roomLock_);
+    return roomChanged_.wait_for(hold, limit,
+                                 [this] { return pendingSerializationBytes.load() <= kResumePendingSerializationBytes; });
 }
 
 bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment, uint32_t jobId, uint32_t bufferOffset,

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,8 +33,10 @@ struct ThreadActivity {
     std::atomic<uint64_t> bytesReceived{0};
 };
 
-// Received data waiting to be written and validated; workers wait above this.
+// Received data waiting to be written and validated; workers wait above this until the writer has
+// brought it down to the resume mark, so they do not wake for every piece written.
 inline constexpr uint64_t kMaximumPendingSerializationBytes = 64ull * 1024 * 1024;
+inline constexpr uint64_t kResumePendingSerializationBytes = 48ull * 1024 * 1024;
 
 class DownloadGlobalData {
 public:
@@ -116,6 +121,10 @@ public:
     std::atomic<int32_t> remainingJobs{0};
     std::atomic<uint64_t> totalReceivedBytes{0};
     std::atomic<uint64_t> pendingSerializationBytes{0};
+    // Written or discarded pieces leave the count here, waking workers that wait for room.
+    void releasePendingSerialization(uint64_t length);
+    // Waits at most `limit` for the backlog to reach the resume mark; true when it has.
+    bool waitForSerializerRoom(std::chrono::milliseconds limit);
     // Bumped when a single stream restarts; pieces of an older stream are discarded.
     std::atomic<uint32_t> streamGeneration{0};
 
@@ -135,6 +144,11 @@ private:
     DownloadSessionPreference preference_;
     Mutex interceptLock_;
     std::map<int, std::vector<IDleIntercept*>> intercepts_ ENGINE_GUARDED_BY(interceptLock_);
+    // One bit per event type that has an intercept: an event nobody listens to never waits for the
+    // lock that a slow callback of another event holds.
+    std::atomic<uint64_t> registeredTypes_{0};
+    std::mutex roomLock_;
+    std::condition_variable roomChanged_;
     FileHandler outputFile_;
     bool initialized_ = false;
     bool createdDirectory_ = false;

@@ -83,11 +83,13 @@ void DownloadJob::recordDownloaderError() {
 }
 
 bool DownloadJob::waitForSerializerRoom() {
-    while (globalData_->pendingSerializationBytes.load() > kMaximumPendingSerializationBytes) {
+    if (globalData_->pendingSerializationBytes.load() <= kMaximumPendingSerializationBytes) return true;
+    // Blocked, not polling: the writer is the bottleneck here and needs the CPU. The timeout only
+    // bounds how late a pause or stop is seen.
+    while (!globalData_->waitForSerializerRoom(std::chrono::milliseconds(50))) {
         if (state() != kJobRunning) return false;
-        sleepMs(5);
     }
-    return true;
+    return state() == kJobRunning;
 }
 
 bool DownloadJob::fileStillMatches() {

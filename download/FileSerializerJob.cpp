@@ -22,7 +22,7 @@ void FileSerializerJob::initialize(DownloadGlobalData* globalData, const Segment
 void FileSerializerJob::discard() {
     if (!initialized_ || accounted_) return;
     accounted_ = true;
-    globalData_->pendingSerializationBytes -= length_;
+    globalData_->releasePendingSerialization(length_);
     // Each single-stream chunk but the final one was counted as outstanding when it was handed over;
     // the final one stands for the stream's own count, which a restarted stream keeps.
     if (lastPiece_ && !endOfStream_ && globalData_->getPreference().singleStreamInEffect) --globalData_->remainingJobs;
@@ -47,7 +47,7 @@ int FileSerializerJob::run(uint32_t) {
         return kJobFailed;
     }
     if (!accounted_) {
-        data.pendingSerializationBytes -= length_;
+        data.releasePendingSerialization(length_);
         accounted_ = true;
     }
     uint32_t index = segment_->index;
