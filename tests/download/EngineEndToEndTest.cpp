@@ -41,6 +41,24 @@ protected:
 
     std::string finished(const std::string& name) const { return target + "/" + name; }
 
+    // init and start one session on `in` and wait for its end.
+    void runToEnd(EngineSession& session, DownloadInput& in) {
+        ASSERT_EQ(session.handle->init(&in), 0);
+        ASSERT_EQ(session.handle->start(), 0);
+        ASSERT_TRUE(session.recorder.waitForEnd());
+    }
+
+    // Downloads path until `segments` segments are written, then closes, which keeps the partial
+    // download as a crash would.
+    void interruptAfterWrittenSegments(const std::string& path, int segments) {
+        EngineSession session;
+        DownloadInput in = input(path);
+        ASSERT_EQ(session.handle->init(&in), 0);
+        ASSERT_EQ(session.handle->start(), 0);
+        ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, segments));
+        EXPECT_EQ(session.handle->close(), 0);
+    }
+
     void expectCompleteCopy(EngineSession& session, const std::string& name, const Bytes& expected) {
         EXPECT_EQ(session.recorder.progress().reportedState, 5u);
         EXPECT_EQ(session.recorder.errors(), 0) << session.recorder.error().message;
@@ -69,9 +87,7 @@ TEST_F(EngineEndToEndTest, SizesAroundSegmentBoundariesArriveByteIdentical) {
         serve("/" + name, bytes);
         EngineSession session;
         DownloadInput in = input("/" + name);
-        ASSERT_EQ(session.handle->init(&in), 0);
-        ASSERT_EQ(session.handle->start(), 0);
-        ASSERT_TRUE(session.recorder.waitForEnd());
+        ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
         expectCompleteCopy(session, name, bytes);
     }
 }
@@ -102,9 +118,7 @@ TEST_F(EngineEndToEndTest, RequestedSingleStreamWithGzipEndsDecompressed) {
     EngineSession session;
     DownloadInput in = input("/z.bin");
     in.preference.singleStream = 1;
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEnd());
+    ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     expectCompleteCopy(session, "z.bin", bytes);
 }
 
@@ -132,9 +146,7 @@ TEST_F(EngineEndToEndTest, CorruptSegmentIsRejectedAndFetchedAgain) {
         DownloadInput in = input(path);
         in.preference.singleStream = c.singleStream;
         in.preference.acceptGzip = 0;
-        ASSERT_EQ(session.handle->init(&in), 0);
-        ASSERT_EQ(session.handle->start(), 0);
-        ASSERT_TRUE(session.recorder.waitForEnd());
+        ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
         EXPECT_EQ(session.recorder.rejected(), 1);
         expectCompleteCopy(session, path.substr(1), bytes);
     }
@@ -150,9 +162,7 @@ TEST_F(EngineEndToEndTest, SegmentThatStaysCorruptEndsTheDownloadWithoutAFile) {
         return std::equal(view.bytes, view.bytes + view.size, bytes.begin() + static_cast<long>(start)) ? 0 : 1;
     };
     DownloadInput in = input("/bad.bin");
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEnd());
+    ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     DownloadErrorInfo error;
     session.handle->getLastError(&error);
     EXPECT_EQ(error.errorType, -60);
@@ -222,15 +232,7 @@ TEST_F(EngineEndToEndTest, StopAndCloseAtAnyMomentLeaveNothingRunning) {
 TEST_F(EngineEndToEndTest, InterruptedDownloadResumesFromTheMetaFile) {
     Bytes bytes = randomBytes(20 * kSegment + 3, 15);
     serve("/resume.bin", bytes, R"("throttle":1500000)");
-    {
-        EngineSession session;
-        DownloadInput in = input("/resume.bin");
-        ASSERT_EQ(session.handle->init(&in), 0);
-        ASSERT_EQ(session.handle->start(), 0);
-        ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, 6));
-        // close keeps the partial download, as a crash would.
-        EXPECT_EQ(session.handle->close(), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(interruptAfterWrittenSegments("/resume.bin", 6));
     ASSERT_TRUE(exists(finished("resume.bin.zamdownload.zamd")));
     uint32_t completeOnDisk = 0;
     {
@@ -302,14 +304,7 @@ TEST_F(EngineEndToEndTest, FinishingOntoAnExistingFileFailsAndKeepsBoth) {
 TEST_F(EngineEndToEndTest, AFileChangedOnTheServerIsFetchedAfreshInsteadOfResumed) {
     Bytes before = randomBytes(12 * kSegment, 18);
     serve("/moving.bin", before, R"("throttle":600000)");
-    {
-        EngineSession session;
-        DownloadInput in = input("/moving.bin");
-        ASSERT_EQ(session.handle->init(&in), 0);
-        ASSERT_EQ(session.handle->start(), 0);
-        ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, 3));
-        EXPECT_EQ(session.handle->close(), 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(interruptAfterWrittenSegments("/moving.bin", 3));
     ASSERT_TRUE(exists(finished("moving.bin.zamdownload.zamd")));
     // Same size, new bytes and a new ETag: nothing on disk may be kept.
     Bytes after = randomBytes(12 * kSegment, 19);
@@ -317,9 +312,7 @@ TEST_F(EngineEndToEndTest, AFileChangedOnTheServerIsFetchedAfreshInsteadOfResume
     server.setScenario(R"({"path":"/moving.bin","body_file":")" + content + R"(","etag":"\"v2\""})");
     EngineSession session;
     DownloadInput in = input("/moving.bin");
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEnd());
+    ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     expectCompleteCopy(session, "moving.bin", after);
 }
 
@@ -351,17 +344,13 @@ TEST_F(EngineEndToEndTest, OneHandleFetchesASecondFileAfterCloseAndInit) {
     server.setScenario(R"({"path":"/second.bin","body_file":")" + secondContent + R"(","ranges":false})");
     EngineSession session;
     DownloadInput in = input("/first.bin");
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEnd());
+    ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     expectCompleteCopy(session, "first.bin", first);
     ASSERT_EQ(session.handle->close(), 0);
     // The first file's size, ETag and range answer must not carry over to the second.
     session.recorder.rearm();
     in = input("/second.bin");
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEnd());
+    ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     expectCompleteCopy(session, "second.bin", second);
 }
 
@@ -371,9 +360,7 @@ TEST_F(EngineEndToEndTest, TheEngineLogsIntoItsFileInTheUsersLogFolder) {
     {
         EngineSession session;
         DownloadInput in = input("/logged.bin");
-        ASSERT_EQ(session.handle->init(&in), 0);
-        ASSERT_EQ(session.handle->start(), 0);
-        ASSERT_TRUE(session.recorder.waitForEnd());
+        ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     }
     Bytes log;
     ASSERT_TRUE(readFile(environment.home() + "/Library/Logs/MorvaneStudio/MVD/ZarvoDownload/DOZ.log", log));
@@ -408,9 +395,7 @@ TEST_F(EngineEndToEndTest, HttpsDownloadsVerifyTheServersCertificate) {
     }
     ::setenv("SSL_CERT_FILE", (tls + "/ca.pem").c_str(), 1);
     EngineSession session;
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEnd());
+    ASSERT_NO_FATAL_FAILURE(runToEnd(session, in));
     ::unsetenv("SSL_CERT_FILE");
     expectCompleteCopy(session, "s.bin", bytes);
 }
