@@ -48,14 +48,19 @@ protected:
         ASSERT_TRUE(session.recorder.waitForEnd());
     }
 
-    // Downloads path until `segments` segments are written, then closes, which keeps the partial
-    // download as a crash would.
-    void interruptAfterWrittenSegments(const std::string& path, int segments) {
-        EngineSession session;
+    // Starts a download of path and returns once `segments` segments are written.
+    void startUntilWritten(EngineSession& session, const std::string& path, int segments) {
         DownloadInput in = input(path);
         ASSERT_EQ(session.handle->init(&in), 0);
         ASSERT_EQ(session.handle->start(), 0);
         ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, segments));
+    }
+
+    // Downloads path until `segments` segments are written, then closes, which keeps the partial
+    // download as a crash would.
+    void interruptAfterWrittenSegments(const std::string& path, int segments) {
+        EngineSession session;
+        ASSERT_NO_FATAL_FAILURE(startUntilWritten(session, path, segments));
         EXPECT_EQ(session.handle->close(), 0);
     }
 
@@ -178,10 +183,7 @@ TEST_F(EngineEndToEndTest, PauseAndResumeMidFile) {
     Bytes bytes = randomBytes(24 * kSegment, 13);
     serve("/slow.bin", bytes, R"("throttle":400000)");
     EngineSession session;
-    DownloadInput in = input("/slow.bin");
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, 2));
+    ASSERT_NO_FATAL_FAILURE(startUntilWritten(session, "/slow.bin", 2));
     EXPECT_EQ(session.handle->pause(), 0);
     EXPECT_EQ(session.handle->pause(), 10) << "pausing twice";
     DownloadPreference changed;
@@ -320,10 +322,7 @@ TEST_F(EngineEndToEndTest, ResumingAPausedDownloadOfAChangedFileIsRefused) {
     Bytes bytes = randomBytes(16 * kSegment, 20);
     serve("/paused.bin", bytes, R"("throttle":300000)");
     EngineSession session;
-    DownloadInput in = input("/paused.bin");
-    ASSERT_EQ(session.handle->init(&in), 0);
-    ASSERT_EQ(session.handle->start(), 0);
-    ASSERT_TRUE(session.recorder.waitForEvent(kEventSegmentWritten, 1));
+    ASSERT_NO_FATAL_FAILURE(startUntilWritten(session, "/paused.bin", 1));
     ASSERT_EQ(session.handle->pause(), 0);
     server.setScenario(R"({"path":"/paused.bin","body_file":")" + content + R"(","etag":"\"v2\""})");
     EXPECT_EQ(session.handle->resume(), -999);
