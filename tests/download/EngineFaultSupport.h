@@ -10,7 +10,7 @@
 
 #include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
-#include "tests/download/HttpTestServer.h"
+#include "tests/support/HttpTestServer.h"
 
 namespace engine_test {
 

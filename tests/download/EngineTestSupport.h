@@ -16,7 +16,7 @@
 
 #include "download/DownloadEngine.h"
 #include "download/EngineTimings.h"
-#include "tests/download/HttpTestServer.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace engine_test {

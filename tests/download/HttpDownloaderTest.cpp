@@ -15,7 +15,7 @@
 
 #include "download/CookieStore.h"
 #include "download/EngineTimings.h"
-#include "tests/download/HttpTestServer.h"
+#include "tests/support/HttpTestServer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {

@@ -2,10 +2,6 @@
 project_add_test(NAME download_mutex_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/MutexTest.cpp
   LIBS download LABELS threaded TIMEOUT 60)
 
-# The loopback test server's launcher, for every engine test that needs a server.
-add_library(download_test_server STATIC ${CMAKE_CURRENT_LIST_DIR}/HttpTestServer.cpp)
-target_link_libraries(download_test_server PUBLIC test_support OpenSSL::Crypto)
-
 project_add_test(NAME download_files_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/FileSystemUtilsTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ZAMDFileManagerTest.cpp
   LIBS download TIMEOUT 60)

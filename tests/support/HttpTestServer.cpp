@@ -1,5 +1,5 @@
 // Starts the Python test server as a child process and sends it control requests.
-#include "tests/download/HttpTestServer.h"
+#include "tests/support/HttpTestServer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
