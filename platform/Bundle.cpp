@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <vector>
 
 namespace platform {
@@ -54,6 +55,8 @@ std::optional<std::string> launchedItemPath() {
 }
 
 std::optional<std::string> bundleResourcesFolder() {
+    const char* variable = std::getenv(kResourcesFolderVariable);
+    if (variable && *variable) return std::string(variable);
     auto executable = executablePath();
     if (!executable) return std::nullopt;
     auto bundle = bundleOf(*executable);

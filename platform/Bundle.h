@@ -13,7 +13,11 @@ std::optional<std::string> executablePath();
 // <Name>.app/Contents/MacOS/<executable>, else the executable's own path.
 std::optional<std::string> launchedItemPath();
 
-// <bundle>/Contents/Resources, when the executable sits in a bundle.
+// The environment variable that moves the resources folder, for tests and demos.
+inline constexpr const char* kResourcesFolderVariable = "BOOTSTRAP_RESOURCES_FOLDER";
+
+// $BOOTSTRAP_RESOURCES_FOLDER when set and non-empty; else <bundle>/Contents/Resources, when
+// the executable sits in a bundle.
 std::optional<std::string> bundleResourcesFolder();
 
 // A main bundle resource: <Resources>/<name>.<type> when it exists.

@@ -23,4 +23,10 @@ std::string diskImageToolPath() {
     return kInstalledDiskImageTool;
 }
 
+std::string mountRoot() {
+    const char* variable = std::getenv(kMountRootVariable);
+    if (variable && *variable) return variable;
+    return kDefaultMountRoot;
+}
+
 }  // namespace platform

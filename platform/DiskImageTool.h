@@ -1,4 +1,4 @@
-// Where the disk-image tool (attach, info -plist, detach) lives.
+// Where the disk-image tool (attach, info -plist, detach) lives, and where images are attached.
 #pragma once
 
 #include <string>
@@ -15,5 +15,13 @@ inline constexpr const char* kInstalledDiskImageTool = "/usr/local/libexec/boots
 // executable's folder (Contents/MacOS of its bundle) when a file is there; else
 // kInstalledDiskImageTool.
 std::string diskImageToolPath();
+
+// The environment variable that moves the mount root, so parallel tests never share one.
+inline constexpr const char* kMountRootVariable = "BOOTSTRAP_MOUNT_ROOT";
+inline constexpr const char* kDefaultMountRoot = "/tmp/ZSU";
+
+// Where a disk image is attached: $BOOTSTRAP_MOUNT_ROOT when set and non-empty, else
+// kDefaultMountRoot.
+std::string mountRoot();
 
 }  // namespace platform

@@ -42,6 +42,19 @@ public:
     void newSession() { flags_ |= POSIX_SPAWN_SETSID; }
     void outputTo(int fd) { posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO); }
 
+    // The actions run in order in the child and any failure fails the spawn, so a folder it
+    // cannot enter or a /dev/null it cannot open is a failed start, not a child exit status.
+    void apply(const ProcessOptions& options) {
+        if (options.discardOutput) {
+            posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&actions_, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        }
+        if (!options.workingFolder.empty()) {
+            // The action keeps its own copy of the text.
+            posix_spawn_file_actions_addchdir_np(&actions_, options.workingFolder.c_str());
+        }
+    }
+
     bool spawn(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid) {
         if (path.empty()) return false;
         // Whatever was opened without O_CLOEXEC must still not reach the child.
@@ -84,8 +97,10 @@ private:
 
 }  // namespace
 
-bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid) {
+bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid,
+                  const ProcessOptions& options) {
     SpawnSetup setup;
+    setup.apply(options);
     return setup.spawn(path, arguments, pid);
 }
 
@@ -110,9 +125,10 @@ void reapInBackground(pid_t pid) {
     }
 }
 
-bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus) {
+bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus,
+                const ProcessOptions& options) {
     pid_t pid = -1;
-    if (!startProcess(path, arguments, pid)) return false;
+    if (!startProcess(path, arguments, pid, options)) return false;
     auto status = waitForProcess(pid);
     if (!status) return false;
     exitStatus = *status;

@@ -14,9 +14,19 @@ namespace platform {
 // Every result that is a status is the child's exit code, or 128 + the signal number when a
 // signal ended it, so that a killed child never reads as success.
 
+// How the child starts, beyond the defaults above.
+struct ProcessOptions {
+    // The child's working folder; empty keeps the parent's. The child changes to it before
+    // exec, so a relative path names a file relative to this folder: pass absolute paths.
+    std::string workingFolder;
+    // Standard output and standard error on /dev/null.
+    bool discardOutput = false;
+};
+
 // Starts the program. False when it cannot be started, an exec failure (missing or
-// non-executable file) included.
-bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid);
+// non-executable file) and a working folder it cannot change to included.
+bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid,
+                  const ProcessOptions& options = {});
 
 // Waits for a child started here (retrying on EINTR) and gives its status; nullopt when
 // there is no such child.
@@ -26,7 +36,8 @@ std::optional<int> waitForProcess(pid_t pid);
 void reapInBackground(pid_t pid);
 
 // Starts the program and waits for it. False when it could not be started.
-bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus);
+bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus,
+                const ProcessOptions& options = {});
 
 // As runProcess, with the child's standard output read to its end into output (at most
 // maxOutput bytes are kept; the rest is read and dropped so the child never blocks).

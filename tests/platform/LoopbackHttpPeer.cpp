@@ -278,4 +278,11 @@ TinyproxyProcess::~TinyproxyProcess() {
     }
 }
 
+PeerAnswer proxyWantingUserSecret(const std::string& request, std::size_t) {
+    if (request.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=") == std::string::npos) {
+        return PeerAnswer::reply(httpResponse(407, "", {{"Proxy-Authenticate", "Basic realm=\"p\""}}));
+    }
+    return PeerAnswer::reply(httpResponse(200, "ok"));
+}
+
 }  // namespace test_peers

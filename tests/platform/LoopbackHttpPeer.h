@@ -78,6 +78,10 @@ private:
     int port_ = 0;
 };
 
+// A proxy's script that wants "user:secret": 407 with a Basic challenge until the request carries
+// them, then 200 "ok".
+PeerAnswer proxyWantingUserSecret(const std::string& request, std::size_t index);
+
 // Runs tests/support/tls/make-test-certificates.sh into `folder`; true when it succeeded.
 bool makeTestCertificates(const std::string& folder);
 

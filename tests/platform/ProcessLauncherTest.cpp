@@ -1,7 +1,9 @@
 // Starting programs with an argument vector: statuses, failures, verbatim arguments, detaching.
+#include "platform/Bundle.h"
 #include "platform/DiskImageTool.h"
 #include "platform/ProcessLauncher.h"
 
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -11,14 +13,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 namespace {
+
+using test_support::ScopedEnvironment;
 
 const std::string kProbe = PROCESS_PROBE;
 
@@ -38,6 +43,19 @@ std::vector<std::string> lines(const std::string& text) {
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) result.push_back(line);
     return result;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string linkTarget(const char* link) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink(link, error);
+    return error ? std::string("-") : target.string();
 }
 
 TEST(ProcessLauncher, ExitStatusesAndSignalDeaths) {
@@ -139,8 +157,108 @@ TEST(ProcessLauncher, DetachedChildRunsInItsOwnSessionAndIsReaped) {
     EXPECT_EQ(errno, ESRCH);
 }
 
+TEST(ProcessLauncher, OptionsSetTheWorkingFolderAndSendOutputToTheNullDevice) {
+    test_support::TemporaryEnvironment env;
+    const std::string folder = env.base() + "/work folder";
+    std::filesystem::create_directories(folder);
+    platform::ProcessOptions options;
+    options.workingFolder = folder;
+    options.discardOutput = true;
+    const std::vector<std::string> expected = {std::filesystem::canonical(folder).string(), "/dev/null", "/dev/null"};
+
+    const std::string report = env.base() + "/where";
+    int status = -1;
+    ASSERT_TRUE(platform::runProcess(kProbe, {"where", report}, status, options));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(lines(readText(report)), expected);
+
+    pid_t pid = -1;
+    const std::string started = env.base() + "/where-started";
+    ASSERT_TRUE(platform::startProcess(kProbe, {"where", started}, pid, options));
+    EXPECT_EQ(platform::waitForProcess(pid), 0);
+    EXPECT_EQ(lines(readText(started)), expected);
+
+    // Without options the child keeps this process's folder and streams.
+    const std::string plain = env.base() + "/where-plain";
+    ASSERT_TRUE(platform::runProcess(kProbe, {"where", plain}, status));
+    EXPECT_EQ(lines(readText(plain)),
+              (std::vector<std::string>{std::filesystem::current_path().string(), linkTarget("/proc/self/fd/1"),
+                                        linkTarget("/proc/self/fd/2")}));
+
+    // Only the output option: the folder stays this process's.
+    platform::ProcessOptions quiet;
+    quiet.discardOutput = true;
+    const std::string quietReport = env.base() + "/where-quiet";
+    ASSERT_TRUE(platform::runProcess(kProbe, {"where", quietReport}, status, quiet));
+    EXPECT_EQ(lines(readText(quietReport)),
+              (std::vector<std::string>{std::filesystem::current_path().string(), "/dev/null", "/dev/null"}));
+}
+
+TEST(ProcessLauncher, AWorkingFolderTheChildCannotEnterIsAFailedStart) {
+    test_support::TemporaryEnvironment env;
+    const std::string file = env.base() + "/a file";
+    std::ofstream(file) << "x";
+    const std::string marker = env.base() + "/ran";
+    for (const std::string& folder : {env.base() + "/missing", file, file + "/below"}) {
+        platform::ProcessOptions options;
+        options.workingFolder = folder;
+        int status = -7;
+        EXPECT_FALSE(platform::runProcess(kProbe, {"record", marker}, status, options)) << folder;
+        EXPECT_EQ(status, -7) << folder;
+        pid_t pid = -1;
+        EXPECT_FALSE(platform::startProcess(kProbe, {"record", marker}, pid, options)) << folder;
+        EXPECT_FALSE(std::filesystem::exists(marker)) << folder;
+    }
+}
+
+TEST(ProcessLauncher, DiscardedOutputNeverBlocksTheChild) {
+    platform::ProcessOptions options;
+    options.discardOutput = true;
+    int status = -1;
+    // 1 MiB on each stream: with nobody reading a pipe the child would block for ever.
+    ASSERT_TRUE(platform::runProcess(kProbe, {"bulk-both", "1024"}, status, options));
+    EXPECT_EQ(status, 0);
+}
+
+TEST(ProcessLauncher, ResourcesFolderAndMountRootVariables) {
+    test_support::TemporaryEnvironment env;
+    {
+        ScopedEnvironment unset(platform::kMountRootVariable, nullptr);
+        EXPECT_EQ(platform::mountRoot(), "/tmp/ZSU");
+    }
+    {
+        ScopedEnvironment empty(platform::kMountRootVariable, "");
+        EXPECT_EQ(platform::mountRoot(), "/tmp/ZSU");
+    }
+    {
+        ScopedEnvironment moved(platform::kMountRootVariable, (env.base() + "/mnt").c_str());
+        EXPECT_EQ(platform::mountRoot(), env.base() + "/mnt");
+    }
+
+    // This test executable sits in no bundle, so only the variable gives a resources folder.
+    const std::string resources = env.base() + "/Resources";
+    std::filesystem::create_directories(resources);
+    std::ofstream(resources + "/productInfo.xml") << "<x/>";
+    {
+        ScopedEnvironment unset(platform::kResourcesFolderVariable, nullptr);
+        EXPECT_EQ(platform::bundleResourcesFolder(), std::nullopt);
+        EXPECT_EQ(platform::bundleResourcePath("productInfo", "xml"), std::nullopt);
+    }
+    {
+        ScopedEnvironment empty(platform::kResourcesFolderVariable, "");
+        EXPECT_EQ(platform::bundleResourcesFolder(), std::nullopt);
+    }
+    {
+        ScopedEnvironment moved(platform::kResourcesFolderVariable, resources.c_str());
+        EXPECT_EQ(platform::bundleResourcesFolder(), resources);
+        EXPECT_EQ(platform::bundleResourcePath("productInfo", "xml"), resources + "/productInfo.xml");
+        EXPECT_EQ(platform::bundleResourcePath("systemCheck", "xml"), std::nullopt);
+    }
+}
+
 TEST(ProcessLauncher, BundleLookupsFromTheRunningExecutable) {
     test_support::TemporaryEnvironment env;
+    ScopedEnvironment noResourcesFolder(platform::kResourcesFolderVariable, nullptr);
     const std::string bundle = env.base() + "/Probe.app";
     const std::string macos = bundle + "/Contents/MacOS";
     std::filesystem::create_directories(macos);
@@ -171,6 +289,16 @@ TEST(ProcessLauncher, BundleLookupsFromTheRunningExecutable) {
     unsetenv(platform::kDiskImageToolVariable);
     ASSERT_EQ(lines(output).size(), 4u);
     EXPECT_EQ(lines(output)[3], "/opt/tool");
+
+    // The resources variable wins over the bundle, for the child as for every look-up.
+    const std::string resources = env.base() + "/Elsewhere";
+    std::filesystem::create_directories(resources + "/Dictionary");
+    {
+        ScopedEnvironment moved(platform::kResourcesFolderVariable, resources.c_str());
+        ASSERT_TRUE(platform::runProcessCapturingOutput(macos + "/probe", {"bundle"}, output, status));
+    }
+    EXPECT_EQ(lines(output), (std::vector<std::string>{bundle, resources, resources + "/Dictionary",
+                                                       macos + "/diskimage"}));
 }
 
 }  // namespace

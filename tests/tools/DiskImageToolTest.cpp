@@ -104,18 +104,25 @@ TEST_F(DiskImageToolTest, UsageAndFailures) {
     EXPECT_TRUE(mountPointsOf(env_.base() + "/missing.sqfs").empty());
 }
 
-TEST_F(DiskImageToolTest, AttachInfoDetachCycle) {
-    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
-    const std::string source = env_.base() + "/source";
+// A small image holding hello.txt; "" when mksquashfs fails.
+std::string makeImage(const std::string& base) {
+    const std::string source = base + "/source";
     fs::create_directories(source);
     std::ofstream(source + "/hello.txt") << "hello from the image";
-    const std::string image = env_.base() + "/image.sqfs";
+    const std::string image = base + "/image.sqfs";
     int status = -1;
     std::string ignored;
-    ASSERT_TRUE(platform::runProcessCapturingOutput("/usr/bin/mksquashfs",
-                                                    {source, image, "-quiet", "-noappend", "-no-progress"},
-                                                    ignored, status));
-    ASSERT_EQ(status, 0);
+    if (!platform::runProcessCapturingOutput("/usr/bin/mksquashfs", {source, image, "-quiet", "-noappend", "-no-progress"},
+                                             ignored, status) ||
+        status != 0)
+        return "";
+    return image;
+}
+
+TEST_F(DiskImageToolTest, AttachInfoDetachCycle) {
+    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
+    const std::string image = makeImage(env_.base());
+    ASSERT_FALSE(image.empty());
 
     ToolRun attach = tool({"attach", image, "-noverify", "-noautoopen", "-nobrowse", "-noautofsck", "-readonly",
                        "-quiet", "-mountpoint", mountPoint_, "-plist"});
@@ -143,6 +150,54 @@ TEST_F(DiskImageToolTest, AttachInfoDetachCycle) {
     EXPECT_FALSE(fs::exists(mountPoint_ + "/hello.txt"));
     EXPECT_TRUE(mountPointsOf(image).empty());
     EXPECT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 1);
+}
+
+// A mount point that is a symbolic link, not a folder, or another user's folder is refused
+// before anything is mounted; the same image attaches at a plain folder of this user.
+TEST_F(DiskImageToolTest, RefusesUnsafeMountPoints) {
+    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
+    const std::string image = makeImage(env_.base());
+    ASSERT_FALSE(image.empty());
+    ToolRun plain = tool({"attach", image, "-quiet", "-mountpoint", mountPoint_});
+    ASSERT_TRUE(plain.started);
+    if (plain.status != 0 && geteuid() != 0) GTEST_SKIP() << "this user cannot mount images here";
+    ASSERT_EQ(plain.status, 0);
+    ASSERT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+
+    const std::string target = env_.base() + "/target";
+    fs::create_directories(target);
+    const std::string file = env_.base() + "/file";
+    std::ofstream(file) << "not a folder";
+    fs::create_symlink(target, env_.base() + "/link to folder");
+    fs::create_symlink(file, env_.base() + "/link to file");
+    fs::create_symlink(env_.base() + "/missing", env_.base() + "/dangling link");
+    const std::string foreign = env_.base() + "/foreign";
+    fs::create_directories(foreign);
+    const bool canChown = geteuid() == 0 && chown(foreign.c_str(), 65534, 65534) == 0;
+
+    const struct {
+        std::string mountPoint;
+        std::string watched;  // must stay without the image's content
+    } cases[] = {
+        {env_.base() + "/link to folder", target},
+        {env_.base() + "/link to folder/", target},
+        {env_.base() + "/link to file", file},
+        {env_.base() + "/dangling link", env_.base() + "/missing"},
+        {file, file},
+        {foreign, foreign},
+    };
+    for (const auto& c : cases) {
+        if (c.mountPoint == foreign && !canChown) continue;  // only root can give a folder away
+        SCOPED_TRACE(c.mountPoint);
+        ToolRun run = tool({"attach", image, "-quiet", "-mountpoint", c.mountPoint});
+        ASSERT_TRUE(run.started);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_FALSE(fs::exists(c.watched + "/hello.txt"));
+        if (fs::exists(c.watched + "/hello.txt")) umount2(c.watched.c_str(), MNT_DETACH);
+        EXPECT_TRUE(mountPointsOf(image).empty());
+    }
+    EXPECT_TRUE(fs::is_symlink(env_.base() + "/dangling link"));
+    EXPECT_FALSE(fs::exists(env_.base() + "/missing"));
 }
 
 }  // namespace

@@ -67,6 +67,18 @@ bool makeFolders(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Why a mount point must not be used, or nothing: a symbolic link (a mount there would land
+// wherever it points), anything but a folder, or a folder of another user.
+std::optional<std::string> unsafeMountPoint(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();  // "link/" would follow the link
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return "cannot inspect mount point " + path + ": " + std::strerror(errno);
+    if (S_ISLNK(st.st_mode)) return "mount point " + path + " is a symbolic link";
+    if (!S_ISDIR(st.st_mode)) return "mount point " + path + " is not a folder";
+    if (st.st_uid != geteuid()) return "mount point " + path + " belongs to another user";
+    return std::nullopt;
+}
+
 bool runQuietly(const std::string& program, const std::vector<std::string>& arguments) {
     int status = -1;
     return platform::runProcess(program, arguments, status) && status == 0;
@@ -115,6 +127,8 @@ int attach(const std::vector<std::string>& arguments) {
     auto resolvedPoint = realPath(mountPoint);
     if (!resolvedPoint) return fail("attach", "cannot resolve mount point " + mountPoint);
     if (mountAt(*resolvedPoint)) return fail("attach", "something is mounted at " + *resolvedPoint);
+    // Checked last, so that a link put in place of the folder meanwhile is still refused.
+    if (auto refusal = unsafeMountPoint(mountPoint)) return fail("attach", *refusal);
 
     bool mounted = false;
     if (geteuid() == 0) {
