@@ -5,6 +5,8 @@ segment rejected and fetched again, the ends it reports, and resuming from (or i
 Usage: download_bench_test.py DOWNLOAD_BENCH HTTP_TEST_SERVER_PY
 """
 
+import ctypes
+import ctypes.util
 import hashlib
 import json
 import os
@@ -60,6 +62,23 @@ class TestServer:
         self.process.wait()
 
 
+ENGINE_LOG = "Library/Logs/MorvaneStudio/MVD/ZarvoDownload/DOZ.log"
+LOG_FILE_PROJECT_ID = 11  # zezu::BinaryLock::kLogFileProjectId
+
+
+def remove_lock_set(path, project_id):
+    """Removes the System V set keyed on path and project id, as SystemVSemaphoreSet::removeKey
+    does: a killed bench never finalizes the engine log's lock."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+    libc.ftok.restype = ctypes.c_int
+    key = libc.ftok(path.encode(), project_id)
+    if key == -1:
+        return
+    semid = libc.semget(key, 0, 0)
+    if semid != -1:
+        libc.semctl(semid, 0, 0)  # IPC_RMID
+
+
 class DownloadBenchTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
@@ -75,6 +94,7 @@ class DownloadBenchTest(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         cls.server.stop()
+        remove_lock_set(os.path.join(cls.home, ENGINE_LOG), LOG_FILE_PROJECT_ID)
         shutil.rmtree(cls.base, ignore_errors=True)
 
     def setUp(self):

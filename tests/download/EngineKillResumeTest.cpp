@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "download/DownloadJob.h"
+#include "foundation/locks/SystemVSemaphoreSet.h"
+#include "foundation/logging/BinaryLock.h"
 #include "tests/download/EngineTestSupport.h"
 #include "tests/download/EngineFaultSupport.h"
 
@@ -40,6 +42,14 @@ uint32_t killSeed() {
 
 class EngineKillResumeTest : public testing::Test {
 protected:
+    // A killed child never finalizes the engine log's lock set, and a later run need not write a
+    // line that would: remove it here.
+    void TearDown() override {
+        foundation::SystemVSemaphoreSet::removeKey(
+            environment.home() + "/Library/Logs/MorvaneStudio/MVD/ZarvoDownload/DOZ.log",
+            zezu::BinaryLock::kLogFileProjectId);
+    }
+
     pid_t startChild() {
         std::vector<std::string> arguments = {ENGINE_DOWNLOAD_CHILD, server.url("/big.bin"), target,
                                               std::to_string(kThreads), std::to_string(kSegment)};

@@ -3,6 +3,9 @@
 
 #include <string>
 
+// The store logs through the log facade: keep it out of the real home.
+#include "tests/support/LogFacadeHome.h"
+
 namespace settings_test {
 
 // A fixture root for platform::MachineFacts; empty texts leave that fact out.

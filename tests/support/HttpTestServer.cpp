@@ -12,6 +12,7 @@
 
 #include <openssl/evp.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,47 @@ std::string serverScript() {
     return std::string(source ? source : ".") + "/tests/support/http_test_server.py";
 }
 
+// Percent-encodes a query value, so a path with blanks or "&" reaches the server whole.
+std::string queryValue(const std::string& text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char c : text) {
+        if (std::isalnum(c) || c == '/' || c == '-' || c == '_' || c == '.' || c == '~') {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += hex[c >> 4];
+            encoded += hex[c & 15];
+        }
+    }
+    return encoded;
+}
+
+// A JSON text of one string, escaped.
+std::string jsonString(const std::string& text) {
+    std::string quoted = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            quoted += '\\';
+            quoted += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            quoted += escape;
+        } else {
+            quoted += static_cast<char>(c);
+        }
+    }
+    return quoted + "\"";
+}
+
+// The whole number under "key" in a flat JSON object text, or -1 when it is not there.
+int64_t jsonNumber(const std::string& text, const std::string& key) {
+    const size_t at = text.find("\"" + key + "\":");
+    if (at == std::string::npos) return -1;
+    return std::strtoll(text.c_str() + at + key.size() + 3, nullptr, 10);
+}
+
 }  // namespace
 
 HttpTestServer::HttpTestServer() : HttpTestServer(Options{}) {}
@@ -51,6 +93,9 @@ HttpTestServer::HttpTestServer(const Options& options) {
     }
     if (!options.proxyAuth.empty()) {
         arguments.insert(arguments.end(), {"--proxy-auth", options.proxyAuth});
+    }
+    if (!options.configFile.empty()) {
+        arguments.insert(arguments.end(), {"--config", options.configFile});
     }
     std::vector<char*> argv;
     for (auto& argument : arguments) {
@@ -142,6 +187,31 @@ void HttpTestServer::reset() { control("POST", "/_control/reset"); }
 void HttpTestServer::clearLog() { control("POST", "/_control/clear_log"); }
 std::string HttpTestServer::requestLog() { return control("GET", "/_control/log"); }
 std::string HttpTestServer::info(const std::string& path) { return control("GET", "/_control/info?path=" + path); }
+
+void HttpTestServer::openGate(const std::string& path) {
+    control("POST", "/_control/gate", path.empty() ? std::string() : "{\"path\":" + jsonString(path) + "}");
+}
+
+void HttpTestServer::closeGate(const std::string& path) {
+    control("POST", "/_control/gate", "{\"path\":" + jsonString(path) + ",\"open\":false}");
+}
+
+bool HttpTestServer::waitFor(const std::string& path, const std::string& key, int64_t count, double timeoutSeconds) {
+    const std::string answer = control("GET", "/_control/wait?path=" + queryValue(path) + "&key=" + queryValue(key) +
+                                                  "&count=" + std::to_string(count) +
+                                                  "&timeout=" + std::to_string(timeoutSeconds));
+    return answer.find("\"ok\": true") != std::string::npos;
+}
+
+std::vector<std::string> HttpTestServer::postedBodies(const std::string& path) {
+    const int64_t count = jsonNumber(control("GET", "/_control/info?path=" + queryValue(path)), "posts");
+    std::vector<std::string> bodies;
+    for (int64_t index = 0; index < count; ++index) {
+        bodies.push_back(
+            control("GET", "/_control/posts?path=" + queryValue(path) + "&index=" + std::to_string(index)));
+    }
+    return bodies;
+}
 
 std::string sha256OfFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -15,6 +16,8 @@ public:
         std::string keyFile;
         uint64_t throttleBytesPerSecond = 0;  // per connection, 0 = none
         std::string proxyAuth;  // "user:pass" required of proxied requests
+        // JSON list of scenarios set at start (make-sample-product's scenarios.json).
+        std::string configFile = {};
     };
 
     HttpTestServer();
@@ -35,6 +38,19 @@ public:
     std::string requestLog();
     // {"size","sha256","requests"} of a path as JSON text.
     std::string info(const std::string& path);
+    // Gates (fault kind "gate"): open or close again the gate of one path; an empty path opens
+    // every gate.
+    void openGate(const std::string& path = "");
+    void closeGate(const std::string& path);
+    // Waits until the path's info number key ("held", "posts", "requests", "bytes_sent",
+    // "held_total", "pending") reaches count, at most timeoutSeconds; true when it did.
+    bool waitFor(const std::string& path, const std::string& key, int64_t count, double timeoutSeconds = 30);
+    // Until count requests of the path wait at its gate together.
+    bool waitUntilHeld(const std::string& path, int64_t count = 1, double timeoutSeconds = 30) {
+        return waitFor(path, "held", count, timeoutSeconds);
+    }
+    // The bodies a sink scenario ("sink": true) recorded, in arrival order, byte for byte.
+    std::vector<std::string> postedBodies(const std::string& path);
     // Any control call; returns the answer's body.
     std::string control(const std::string& method, const std::string& target, const std::string& body = "");
 

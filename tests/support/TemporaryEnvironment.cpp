@@ -26,17 +26,30 @@ TemporaryEnvironment::TemporaryEnvironment() {
     base_ = makeTemporaryFolder("bootstrap-test");
     home_ = base_ + "/home";
     localRoot_ = base_ + "/root";
+    mountRoot_ = base_ + "/mnt";
+    diskImageState_ = base_ + "/diskimage-state";
     std::filesystem::create_directories(home_);
     std::filesystem::create_directories(localRoot_);
-    if (const char* v = std::getenv("HOME")) { hadHome_ = true; oldHome_ = v; }
-    if (const char* v = std::getenv("BOOTSTRAP_LOCAL_ROOT")) { hadRoot_ = true; oldRoot_ = v; }
-    setenv("HOME", home_.c_str(), 1);
-    setenv("BOOTSTRAP_LOCAL_ROOT", localRoot_.c_str(), 1);
+    set("HOME", home_);
+    set("BOOTSTRAP_LOCAL_ROOT", localRoot_);
+    set("BOOTSTRAP_MOUNT_ROOT", mountRoot_);
+    set("BOOTSTRAP_DISK_IMAGE_STATE", diskImageState_);
+}
+
+void TemporaryEnvironment::set(const std::string& name, const std::string& value) {
+    SavedVariable saved{name, false, {}};
+    if (const char* v = std::getenv(name.c_str())) {
+        saved.had = true;
+        saved.value = v;
+    }
+    saved_.push_back(saved);
+    setenv(name.c_str(), value.c_str(), 1);
 }
 
 TemporaryEnvironment::~TemporaryEnvironment() {
-    if (hadHome_) setenv("HOME", oldHome_.c_str(), 1); else unsetenv("HOME");
-    if (hadRoot_) setenv("BOOTSTRAP_LOCAL_ROOT", oldRoot_.c_str(), 1); else unsetenv("BOOTSTRAP_LOCAL_ROOT");
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        if (it->had) setenv(it->name.c_str(), it->value.c_str(), 1); else unsetenv(it->name.c_str());
+    }
     removeTree(base_);
 }
 

@@ -14,9 +14,20 @@ Control endpoints (JSON in, JSON out):
   POST /_control/clear_log  forgets the request log only
   GET  /_control/log        [{"id","connection","method","target","path","headers":[[k,v]...],
                               "status","bytes_sent"}...]  headers exactly as received
-  GET  /_control/info?path=/f.bin   {"size","sha256","requests","bytes_sent","pending"}: the
-                            current content, the requests and body bytes served since the path
-                            was set, and how many scripted statuses and limited faults are left
+  GET  /_control/info?path=/f.bin   {"size","sha256","requests","bytes_sent","pending","held",
+                            "held_total","posts"}: the current content, the requests and body
+                            bytes served since the path was set, how many scripted statuses and
+                            limited faults are left, how many requests wait at its gate now and
+                            ever did, and how many bodies its sink recorded
+  GET  /_control/wait?path=/f.bin&key=held&count=1&timeout=30
+                            answers once info[key] >= count (key: requests, bytes_sent,
+                            pending, held, held_total or posts), or at the time-out: those
+                            numbers with "ok": true or false
+  POST /_control/gate       {"path": "/f.bin", "open": true}  opens (or, with false, closes
+                            again) the gate of a path; an empty body opens every gate
+  GET  /_control/posts?path=/hsmessaging/rest   [{"id","method","target","headers","size",
+                            "body"}...]: what the sink recorded ("body" decoded as UTF-8, bad
+                            bytes replaced); &index=N answers body N as it came, byte for byte
   POST /_control/shutdown
 
 A scenario (every key optional):
@@ -49,7 +60,14 @@ A scenario (every key optional):
                                         Content-Range and Content-Length)
        {"kind": "truncate", "bytes": K} declare the full length, send K bytes less, close
        {"kind": "corrupt", "offset": O} flip byte O (absolute) in answers that contain it
+       {"kind": "gate", "after_bytes": N}  send N bytes of the body, then hold the rest until
+                                        POST /_control/gate opens the path's gate (closed
+                                        when the scenario is set; reset opens every gate)
   "throttle": B              bytes per second per connection for this path
+  "sink": true               record the body of every POST and PUT (Content-Length or chunked)
+                             for /_control/posts, then answer as usual (200 with the content,
+                             empty by default; scripted statuses apply, and their
+                             "script_methods" default adds POST and PUT)
 
 Throttling is a token bucket per connection that starts empty and lives as long as the
 connection, so a new request gets no allowance of its own.
@@ -105,13 +123,29 @@ class Scenario:
         self.changes = [(n, Resource(c, self.base)) for n, c in
                         [(int(c["after_requests"]), c) for c in settings.get("changes", [])]]
         self.statuses = list(settings.get("statuses", []))
-        self.script_methods = settings.get("script_methods", ["GET", "HEAD"])
+        default_methods = ["GET", "HEAD", "POST", "PUT"] if settings.get("sink") else ["GET", "HEAD"]
+        self.script_methods = settings.get("script_methods", default_methods)
         self.faults = [dict(f) for f in settings.get("faults", [])]
         for fault in self.faults:
             fault.setdefault("times", 1)
         self.requests = 0
         self.bytes_sent = 0
         self.gzip_cache = {}
+        self.gate_open = False
+        self.held = 0
+        self.held_total = 0
+        self.posts = []
+
+    def info(self, digest=True):
+        """The numbers /_control/info reports; the caller holds the state lock. The digest of a
+        large body takes long, so a waiter that looks at every change goes without it."""
+        info = {"requests": self.requests, "bytes_sent": self.bytes_sent,
+                "pending": len(self.statuses) + sum(f["times"] for f in self.faults if f["times"] > 0),
+                "held": self.held, "held_total": self.held_total, "posts": len(self.posts)}
+        if digest:
+            content = self.payload(self.resource_for(self.requests))
+            info.update({"size": len(content), "sha256": hashlib.sha256(content).hexdigest()})
+        return info
 
     def resource_for(self, index):
         current = self.base
@@ -132,6 +166,8 @@ class Scenario:
 class State:
     def __init__(self, throttle, proxy_auth):
         self.lock = threading.Lock()
+        # Signalled under lock whenever a scenario's counters or gate change.
+        self.changed = threading.Condition(self.lock)
         self.scenarios = {}
         self.log = []
         self.next_connection = 0
@@ -220,6 +256,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.wfile.write(data)
 
     def read_body(self):
+        if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
+            body = b""
+            while True:
+                size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
+                if size == 0:
+                    while self.rfile.readline().strip():
+                        pass  # trailer fields
+                    return body
+                body += self.rfile.read(size)
+                self.rfile.readline()
         length = int(self.headers.get("Content-Length") or 0)
         return self.rfile.read(length) if length else b""
 
@@ -254,13 +300,73 @@ class Handler(http.server.BaseHTTPRequestHandler):
             settings = json.loads(body or b"{}")
             scenario = Scenario(settings)
             with state.lock:
+                old = state.scenarios.get(settings["path"])
+                if old is not None:
+                    old.gate_open = True  # a replaced scenario never keeps a request held
                 state.scenarios[settings["path"]] = scenario
+                state.changed.notify_all()
             self.send_json({"ok": True})
         elif path == "/_control/reset":
             with state.lock:
+                for old in state.scenarios.values():
+                    old.gate_open = True
                 state.scenarios.clear()
                 state.log.clear()
+                state.changed.notify_all()
             self.send_json({"ok": True})
+        elif path == "/_control/gate":
+            settings = json.loads(body or b"{}")
+            with state.lock:
+                if "path" in settings:
+                    targets = [state.scenarios.get(settings["path"])]
+                else:
+                    targets = list(state.scenarios.values())
+                if None in targets:
+                    self.send_json({"error": "no such path"}, 404)
+                    return
+                for scenario in targets:
+                    scenario.gate_open = bool(settings.get("open", True))
+                state.changed.notify_all()
+            self.send_json({"ok": True})
+        elif path == "/_control/wait":
+            key = query.get("key", ["held"])[0]
+            count = int(query.get("count", ["1"])[0])
+            deadline = time.monotonic() + float(query.get("timeout", ["30"])[0])
+            with state.lock:
+                while True:
+                    scenario = state.scenarios.get(query.get("path", [""])[0])
+                    if scenario is None:
+                        self.send_json({"error": "no such path"}, 404)
+                        return
+                    info = scenario.info(digest=False)
+                    if key not in info:
+                        self.send_json({"error": "no such key"}, 400)
+                        return
+                    left = deadline - time.monotonic()
+                    if info[key] >= count or left <= 0:
+                        break
+                    state.changed.wait(left)
+            info["ok"] = info[key] >= count
+            self.send_json(info)
+        elif path == "/_control/posts":
+            with state.lock:
+                scenario = state.scenarios.get(query.get("path", [""])[0])
+                posts = list(scenario.posts) if scenario is not None else None
+            if posts is None:
+                self.send_json({"error": "no such path"}, 404)
+                return
+            if "index" in query:
+                index = int(query["index"][0])
+                if not 0 <= index < len(posts):
+                    self.send_json({"error": "no such post"}, 404)
+                    return
+                self.send_response(200)
+                self.send_header("Content-Type", "application/octet-stream")
+                self.send_header("Content-Length", str(len(posts[index]["raw"])))
+                self.end_headers()
+                self.wfile.write(posts[index]["raw"])
+                return
+            self.send_json([{k: v for k, v in post.items() if k != "raw"} for post in posts])
         elif path == "/_control/clear_log":
             with state.lock:
                 state.log.clear()
@@ -272,15 +378,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif path == "/_control/info":
             with state.lock:
                 scenario = state.scenarios.get(query.get("path", [""])[0])
-                if scenario is None:
-                    self.send_json({"error": "no such path"}, 404)
-                    return
-                resource = scenario.resource_for(scenario.requests)
-                content = scenario.payload(resource)
-                info = {"size": len(content), "sha256": hashlib.sha256(content).hexdigest(),
-                        "requests": scenario.requests, "bytes_sent": scenario.bytes_sent,
-                        "pending": len(scenario.statuses) + sum(f["times"] for f in scenario.faults
-                                                                if f["times"] > 0)}
+                info = scenario.info() if scenario is not None else None
+            if info is None:
+                self.send_json({"error": "no such path"}, 404)
+                return
             self.send_json(info)
         elif path == "/_control/shutdown":
             self.send_json({"ok": True})
@@ -292,8 +393,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def serve(self, path):
         entry = self.record(path)
         state = self.server.state
+        # Read every request body, so that the connection stays usable for the next request.
+        posted = self.read_body() if self.command in ("POST", "PUT") else b""
         with state.lock:
             scenario = state.scenarios.get(path)
+            if scenario is not None and scenario.settings.get("sink") and self.command in ("POST", "PUT"):
+                scenario.posts.append({"id": entry["id"], "method": self.command, "target": self.path,
+                                       "headers": entry["headers"], "size": len(posted),
+                                       "body": posted.decode("utf-8", errors="replace"), "raw": posted})
+                state.changed.notify_all()
             if scenario is not None:
                 index = scenario.requests
                 scenario.requests += 1
@@ -393,6 +501,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if scenario is not None:
             with self.server.state.lock:
                 scenario.bytes_sent += count
+                self.server.state.changed.notify_all()
+
+    def wait_at_gate(self, scenario):
+        state = self.server.state
+        with state.lock:
+            scenario.held += 1
+            scenario.held_total += 1
+            state.changed.notify_all()
+            while not scenario.gate_open and not state.stop.is_set():
+                state.changed.wait(1.0)
+            scenario.held -= 1
+            state.changed.notify_all()
 
     def plain_answer(self, entry, status, body, headers=None, cookies=(), scenario=None):
         self.send_response(status)
@@ -416,12 +536,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 stalls.append((0, float(fault["seconds"])))
             elif kind == "stall":
                 stalls.append((int(fault["after_bytes"]), float(fault["seconds"])))
+            elif kind == "gate":
+                stalls.append((min(int(fault.get("after_bytes", 0)), len(body)), None))
             elif kind == "drop":
                 offset = min(int(fault["after_bytes"]), len(body))
                 cut = (offset, bool(fault.get("reset", False)))
             elif kind == "truncate":
                 cut = (max(0, len(body) - int(fault["bytes"])), False)
-        stalls.sort()
+        stalls.sort(key=lambda stall: stall[0])
         limit = len(body) if cut is None else cut[0]
         if throttle and self.bucket is None:
             self.bucket = TokenBucket(throttle)
@@ -430,7 +552,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             while True:
                 while stalls and stalls[0][0] <= sent:
                     self.wfile.flush()
-                    time.sleep(stalls.pop(0)[1])
+                    seconds = stalls.pop(0)[1]
+                    if seconds is None:
+                        self.wait_at_gate(scenario)
+                    else:
+                        time.sleep(seconds)
                 if sent >= limit:
                     break
                 step = min(CHUNK, limit - sent)

@@ -265,12 +265,7 @@ TEST_F(TelemetryClient, TimedOutSendGivesMinusFive) {
 
 TEST_F(TelemetryClient, ProxyCredentialsFromInitAnswerTheProxy) {
     // A loopback peer in the proxy's place, which wants "user:secret".
-    LoopbackHttpPeer proxy([](const std::string& request, std::size_t) {
-        if (request.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=") == std::string::npos) {
-            return PeerAnswer::reply(httpResponse(407, "", {{"Proxy-Authenticate", "Basic realm=\"p\""}}));
-        }
-        return PeerAnswer::reply(httpResponse(200, "ok"));
-    });
+    LoopbackHttpPeer proxy(test_peers::proxyWantingUserSecret);
     ::setenv("http_proxy", proxy.baseUrl().c_str(), 1);
     platform::ProxySettings::refresh();
     ::setenv(DEZFramework::kEventServiceUrlVariable, "http://events.test", 1);

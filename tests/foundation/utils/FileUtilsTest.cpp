@@ -4,6 +4,7 @@
 #include "platform/Bundle.h"
 #include "platform/DiskImageTool.h"
 #include "platform/UserFolders.h"
+#include "tests/support/LogFacadeHome.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 #include <gtest/gtest.h>
