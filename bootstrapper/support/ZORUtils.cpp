@@ -1,0 +1,296 @@
+// ZORUtils: the localized dictionary, text helpers, the screen-resolution hook, opening URLs
+// and attaching disk images with the disk-image tool.
+#include "bootstrapper/support/ZORUtils.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "foundation/logging/Logger.h"
+#include "foundation/utils/NativeCriticalSection.h"
+#include "localization/LocaleSelection.h"
+#include "localization/TextEncoding.h"
+#include "platform/Bundle.h"
+#include "platform/DiskImageTool.h"
+#include "platform/ProcessLauncher.h"
+#include "platform/UserLanguages.h"
+
+namespace {
+
+constexpr const char* kEnglishLocale = "en_US";
+constexpr const char* kDictionaryFileName = "stringTable.zdct";
+
+struct ScreenResolutionSource {
+    ZEZUUtils::NativeCriticalSection lock;
+    ZORUtils::ScreenResolutionHook hook ZEZU_GUARDED_BY(lock);
+};
+
+ScreenResolutionSource& screenResolutionSource() {
+    static ScreenResolutionSource source;
+    return source;
+}
+
+bool isRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string dictionaryPath(const std::string& resources, const std::string& locale) {
+    return resources + "/Dictionary/" + locale + "/" + kDictionaryFileName;
+}
+
+// "/a/./b//c/../d/" gives "/a/b/d", for paths realpath cannot resolve.
+std::string lexicallyNormal(const std::string& path) {
+    const bool absolute = !path.empty() && path.front() == '/';
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty() && parts.back() != "..") {
+                parts.pop_back();
+            } else if (!absolute) {
+                parts.push_back(part);
+            }
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result = absolute ? "/" : "";
+    for (size_t i = 0; i < parts.size(); ++i) result += (i ? "/" : "") + parts[i];
+    return result.empty() ? "." : result;
+}
+
+std::string standardizedPath(const std::string& path) {
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+        std::string result(resolved);
+        std::free(resolved);
+        return result;
+    }
+    return lexicallyNormal(path);
+}
+
+// A property-list dictionary's value for key: the element after the matching <key>.
+pugi::xml_node plistValue(pugi::xml_node dict, const char* key) {
+    for (pugi::xml_node child = dict.first_child(); child; child = child.next_sibling()) {
+        if (child.type() != pugi::node_element) continue;
+        pugi::xml_node value = child.next_sibling();
+        while (value && value.type() != pugi::node_element) value = value.next_sibling();
+        if (std::string(child.name()) == "key") {
+            if (std::string(child.child_value()) == key) return value;
+            // A key's value is never itself read as a key.
+            if (!value) break;
+            child = value;
+        }
+    }
+    return pugi::xml_node();
+}
+
+bool isElement(pugi::xml_node node, const char* name) {
+    return node && node.type() == pugi::node_element && std::string(node.name()) == name;
+}
+
+// The mount point of the attached image at imagePath in the tool's "info -plist" output;
+// false when the listing is unusable.
+bool mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint) {
+    pugi::xml_document document;
+    if (!document.load_buffer(listing.data(), listing.size())) return false;
+    pugi::xml_node root = document.document_element();
+    if (isElement(root, "plist")) {
+        root = root.first_child();
+        while (root && root.type() != pugi::node_element) root = root.next_sibling();
+    }
+    if (!isElement(root, "dict")) return false;
+    pugi::xml_node images = plistValue(root, "images");
+    if (!isElement(images, "array")) return false;
+    const std::string wanted = standardizedPath(imagePath);
+    for (pugi::xml_node image : images.children()) {
+        if (!isElement(image, "dict")) continue;
+        pugi::xml_node path = plistValue(image, "image-path");
+        if (!isElement(path, "string") || standardizedPath(path.child_value()) != wanted) continue;
+        pugi::xml_node entities = plistValue(image, "system-entities");
+        if (!isElement(entities, "array")) return false;
+        for (pugi::xml_node entity : entities.children()) {
+            if (!isElement(entity, "dict")) continue;
+            pugi::xml_node point = plistValue(entity, "mount-point");
+            if (isElement(point, "string")) {
+                mountPoint = point.child_value();
+                break;
+            }
+        }
+        break;
+    }
+    return true;
+}
+
+// xdg-open from the absolute folders of PATH; a relative entry would depend on the working folder.
+std::string findOnPath(const std::string& program) {
+    const char* variable = std::getenv("PATH");
+    if (!variable) return std::string();
+    const std::string path(variable);
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find(':', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string folder = path.substr(start, end - start);
+        if (!folder.empty() && folder.front() == '/') {
+            const std::string candidate = folder + "/" + program;
+            if (isRegularFile(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
+        }
+        start = end + 1;
+    }
+    return std::string();
+}
+
+}  // namespace
+
+ZORUtils::ZORUtils() : logger(std::make_unique<zezu::Logger>("ZOR", "", "Download", "ZOR", "ZORUtils")) {
+    zdictCreate(&dictionary);
+}
+
+ZORUtils::~ZORUtils() { zdictDestroy(&dictionary); }
+
+bool ZORUtils::loadDictionary() {
+    const auto preferences = platform::makeEnvironmentUserLanguages();
+    return loadDictionary(*preferences);
+}
+
+bool ZORUtils::loadDictionary(const platform::UserLanguages& preferences) {
+    std::vector<const char*> locales(std::begin(kAvailableLocales), std::end(kAvailableLocales));
+    locales.push_back(nullptr);
+    const int matches = selectBestLocale(locales.data(), getUserLocale(preferences));
+    const std::string locale = matches >= 1 ? locales.front() : kEnglishLocale;
+
+    const auto resources = platform::bundleResourcesFolder();
+    std::string path = resources ? dictionaryPath(*resources, locale) : std::string();
+    if (path.empty() || !isRegularFile(path)) {
+        logger->log(zezu::WARN, "", "", "Error finding locale language dictionary file. Defaulting to english.");
+        logger->log(zezu::DEBUG, "", "", "Searching for en_US locale dictionary.");
+        path = resources ? dictionaryPath(*resources, kEnglishLocale) : std::string();
+        if (path.empty() || !isRegularFile(path)) {
+            logger->log(zezu::INFO, "", "", "Error finding english dictionary file.");
+            return false;
+        }
+    }
+    try {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) throw std::ios_base::failure("open");
+        zdictLoad(&dictionary, in);
+    } catch (...) {
+        logger->log(zezu::ERROR, "", "", "Error opening locale language dictionary file.");
+        return false;
+    }
+    logger->log(zezu::DEBUG, "", "", "Dictionary reading successful.");
+    return true;
+}
+
+void ZORUtils::getLocalizedString(const std::string& key, std::string& text) const {
+    quirra_private::ZString* found = nullptr;
+    // The lookup only reads the dictionary; the flat interface has no const handle.
+    zdictLookup(&found, const_cast<ZDictHandle>(&dictionary), key.c_str(), nullptr);
+    text = toUTF8(&found);
+    zstrDestroy(&found);
+}
+
+std::string ZORUtils::toUTF8(ZStringHandle string) {
+    if (string == nullptr || *string == nullptr) return std::string();
+    return quirra_private::encodeUtf8((*string)->data(), (*string)->length());
+}
+
+std::string ZORUtils::replacePlaceholder(const std::string& text, const std::string& value, const std::string& name) {
+    const std::string marker = "@#" + name;
+    const size_t begin = text.find(marker);
+    if (begin == std::string::npos) return text;
+    const size_t end = text.find("@#", begin + 1);
+    if (end == std::string::npos) return text;
+    std::string result = text;
+    result.replace(begin, end + 2 - begin, value);
+    return result;
+}
+
+bool ZORUtils::uniqueFileName(const std::string& folder, std::string& fileName) {
+    auto exists = [](const std::string& path) {
+        struct stat st {};
+        return lstat(path.c_str(), &st) == 0;
+    };
+    // A leading dot starts a hidden name, not an extension.
+    const size_t dot = fileName.find_last_of('.');
+    const bool hasExtension = dot != std::string::npos && dot != 0;
+    const std::string base = hasExtension ? fileName.substr(0, dot) : fileName;
+    const std::string extension = hasExtension ? fileName.substr(dot) : std::string();
+    std::string candidate = folder + "/" + fileName;
+    for (unsigned long n = 1; exists(candidate); ++n) {
+        candidate = folder + "/" + base + "(" + std::to_string(n) + ")" + extension;
+    }
+    fileName = candidate.substr(candidate.find_last_of('/') + 1);
+    return true;
+}
+
+bool ZORUtils::getScreenResolution(int& x, int& y) {
+    ScreenResolutionHook hook;
+    {
+        ScreenResolutionSource& source = screenResolutionSource();
+        ZEZUUtils::ScopedCriticalSection hold(source.lock);
+        hook = source.hook;
+    }
+    if (!hook) return false;
+    double horizontal = 0;
+    double vertical = 0;
+    if (!hook(horizontal, vertical)) return false;
+    auto fits = [](double value) {
+        return std::isfinite(value) && value > static_cast<double>(std::numeric_limits<int>::min()) - 1 &&
+               value < static_cast<double>(std::numeric_limits<int>::max()) + 1;
+    };
+    if (!fits(horizontal) || !fits(vertical)) return false;
+    x = static_cast<int>(horizontal);
+    y = static_cast<int>(vertical);
+    return true;
+}
+
+void ZORUtils::setScreenResolutionHook(ScreenResolutionHook hook) {
+    ScreenResolutionSource& source = screenResolutionSource();
+    ZEZUUtils::ScopedCriticalSection hold(source.lock);
+    source.hook = std::move(hook);
+}
+
+void ZORUtils::openURL(const std::string& url) {
+    // A leading "-" would reach the opener as an option.
+    if (url.empty() || url.front() == '-') return;
+    const std::string opener = findOnPath("xdg-open");
+    if (opener.empty()) return;
+    platform::launchDetachedProcess(opener, {url});
+}
+
+bool ZORUtils::mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint) {
+    const std::string tool = platform::diskImageToolPath();
+    struct stat st {};
+    if (stat(tool.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+
+    int status = -1;
+    const bool ran = platform::runProcess(tool,
+                                          {"attach", imagePath, "-noverify", "-noautoopen", "-nobrowse", "-noautofsck",
+                                           "-readonly", "-quiet", "-mountpoint", mountRoot},
+                                          status);
+    if (ran && status == 0) {
+        mountPoint = mountRoot;
+        return !mountPoint.empty();
+    }
+    // The image may be attached already: find where.
+    mountPoint.clear();
+    std::string listing;
+    if (!platform::runProcessCapturingOutput(tool, {"info", "-plist"}, listing, status) || status != 0) return false;
+    std::string found;
+    if (!mountPointFromInfo(listing, imagePath, found)) return false;
+    mountPoint = found;
+    return !mountPoint.empty();
+}
