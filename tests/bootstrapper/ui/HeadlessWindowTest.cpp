@@ -13,6 +13,7 @@
 #include "bootstrapper/ui/UserActionSink.h"
 #include "bootstrapper/ui/ViewMediator.h"
 #include "bootstrapper/ui/ZORViewHandles.h"
+#include "tests/bootstrapper/ui/RecordingActionSink.h"
 
 namespace {
 
@@ -24,32 +25,7 @@ using Dialog = ScreenModel::Dialog;
 
 constexpr std::chrono::seconds kWait(30);
 
-// The session as the worker sees it: codes and credentials, read from any thread.
-class RecordingSink : public UserActionSink {
-public:
-    void quit() override { add("quit"); }
-    void submitCredentials(const std::string& user, const std::string& password) override {
-        add("submit " + user + " " + password);
-    }
-    void cancelCredentials() override { add("cancel"); }
-    void retry() override { add("retry"); }
-    void confirmQuit() override { add("confirmQuit"); }
-    void rejectQuit() override { add("rejectQuit"); }
-    void setRememberCredentials(bool remember) override { add(remember ? "remember on" : "remember off"); }
-
-    std::vector<std::string> actions() const {
-        HeadlessLock lock(mutex_);
-        return actions_;
-    }
-
-private:
-    void add(std::string action) {
-        HeadlessLock lock(mutex_);
-        actions_.push_back(std::move(action));
-    }
-    mutable HeadlessMutex mutex_;
-    std::vector<std::string> actions_ ZEZU_GUARDED_BY(mutex_);
-};
+using RecordingSink = test_support::RecordingActionSink;
 
 struct Wired {
     explicit Wired(std::chrono::milliseconds answerTimeout = std::chrono::seconds(60))

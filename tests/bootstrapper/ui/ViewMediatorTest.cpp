@@ -12,24 +12,11 @@
 #include "bootstrapper/ui/ZORViewHandles.h"
 #include "tests/bootstrapper/ui/HeadlessWindow.h"
 #include "tests/bootstrapper/ui/LocalizedResources.h"
+#include "tests/bootstrapper/ui/RecordingActionSink.h"
 
 namespace {
 
-class RecordingSink : public UserActionSink {
-public:
-    void quit() override { actions.push_back("quit"); }
-    void submitCredentials(const std::string& user, const std::string& password) override {
-        actions.push_back("submit " + user + " " + password);
-    }
-    void cancelCredentials() override { actions.push_back("cancel"); }
-    void retry() override { actions.push_back("retry"); }
-    void confirmQuit() override { actions.push_back("confirmQuit"); }
-    void rejectQuit() override { actions.push_back("rejectQuit"); }
-    void setRememberCredentials(bool remember) override {
-        actions.push_back(remember ? "remember on" : "remember off");
-    }
-    std::vector<std::string> actions;
-};
+using RecordingSink = test_support::RecordingActionSink;
 
 struct Wired {
     Wired() : window(mediator) {
@@ -64,7 +51,7 @@ TEST(ViewMediator, SettersReachTheSessionWithTheirArguments) {
     for (const auto& [call, expected] : cases) {
         Wired wired;
         call(wired.mediator);
-        EXPECT_EQ(wired.sink.actions, std::vector<std::string>{expected});
+        EXPECT_EQ(wired.sink.actions(), std::vector<std::string>{expected});
         // A setter never reaches the window.
         EXPECT_TRUE(wired.window.calls().empty()) << expected;
     }
@@ -88,7 +75,7 @@ TEST(ViewMediator, ForwardersPassTheirArgumentsUnchanged) {
         const auto calls = wired.window.calls();
         ASSERT_EQ(calls.size(), 1u) << expected.front();
         EXPECT_EQ(callLine(calls.front()), expected);
-        EXPECT_TRUE(wired.sink.actions.empty()) << expected.front();
+        EXPECT_TRUE(wired.sink.actions().empty()) << expected.front();
     }
 }
 
@@ -164,7 +151,7 @@ TEST(ViewMediator, WithoutWindowOrSessionNothingHappens) {
     mediator.showQuitConfirmation();
     mediator.showProxyDialog("t", "u", "p");
     mediator.showFatalErrorScreen("f", true);
-    EXPECT_TRUE(sink.actions.empty());
+    EXPECT_TRUE(sink.actions().empty());
 }
 
 }  // namespace

@@ -259,7 +259,7 @@ TEST_F(AppControllerTest, WindowManagerClosesAnswerCancelAndNoAndTheDialogsSurvi
     ASSERT_TRUE(waitForWorker());
     waitLine({"\"dialog\":\"question\"", "\"answer\":\"no\"", "\"how\":\"window-manager\"", "\"code\":7"});
     EXPECT_TRUE(GTK_IS_DIALOG(controller_->questionDialog()));
-    EXPECT_EQ(sink_.actions(), (std::vector<std::string>{"cancel", "cancel", "no"}));
+    EXPECT_EQ(sink_.actions(), (std::vector<std::string>{"cancel", "cancel", "rejectQuit"}));
     EXPECT_EQ(trace_->text().find("\"event\":\"close\""), std::string::npos) << "a close reached the main window";
 }
 
@@ -312,7 +312,7 @@ TEST_F(AppControllerTest, EscOnTheQuitQuestionAnswersNoAndEnterOrYesConfirms) {
     ASSERT_EQ(gtk_test::clickAt(*yes), 0);
     ASSERT_TRUE(waitForWorker());
     waitLine({"\"answer\":\"yes\"", "\"how\":\"button\"", "\"code\":6"});
-    EXPECT_EQ(sink_.actions(), (std::vector<std::string>{"no", "yes", "yes"}));
+    EXPECT_EQ(sink_.actions(), (std::vector<std::string>{"rejectQuit", "confirmQuit", "confirmQuit"}));
 }
 
 // Result 503: the second button titled, shown, then the fatal screen focusing it.

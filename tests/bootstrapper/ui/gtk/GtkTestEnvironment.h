@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bootstrapper/ui/UserActionSink.h"
+#include "tests/bootstrapper/ui/RecordingActionSink.h"
 #include "foundation/utils/ThreadAnnotations.h"
 
 namespace gtk_test {
@@ -77,49 +77,6 @@ int pressKey(const std::string& xid, const std::string& key);
 int typeText(const std::string& xid, const std::string& text);
 int clickAt(const std::array<int, 4>& rect);
 
-// The session record's stand-in: what the window posted, in order.
-class RecordingSink : public UserActionSink {
-public:
-    void quit() override { add("quit"); }
-    void submitCredentials(const std::string& user, const std::string& password) override {
-        add("submit " + user + " " + password);
-    }
-    void cancelCredentials() override { add("cancel"); }
-    void retry() override { add("retry"); }
-    void confirmQuit() override { add("yes"); }
-    void rejectQuit() override { add("no"); }
-    void setRememberCredentials(bool remember) override { add(remember ? "remember on" : "remember off"); }
-
-    std::vector<std::string> actions() const ZEZU_EXCLUDES(mutex_) {
-        Hold hold(mutex_);
-        return actions_;
-    }
-
-private:
-    class ZEZU_CAPABILITY("mutex") Lock {
-    public:
-        void lock() ZEZU_ACQUIRE() { mutex_.lock(); }
-        void unlock() ZEZU_RELEASE() { mutex_.unlock(); }
-
-    private:
-        std::mutex mutex_;
-    };
-    class ZEZU_SCOPED_CAPABILITY Hold {
-    public:
-        explicit Hold(Lock& lock) ZEZU_ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
-        ~Hold() ZEZU_RELEASE() { lock_.unlock(); }
-        Hold(const Hold&) = delete;
-        Hold& operator=(const Hold&) = delete;
-
-    private:
-        Lock& lock_;
-    };
-    void add(const std::string& action) ZEZU_EXCLUDES(mutex_) {
-        Hold hold(mutex_);
-        actions_.push_back(action);
-    }
-    mutable Lock mutex_;
-    std::vector<std::string> actions_ ZEZU_GUARDED_BY(mutex_);
-};
+using RecordingSink = test_support::RecordingActionSink;
 
 }  // namespace gtk_test
