@@ -16,10 +16,10 @@ public:
     CookieStore& operator=(const CookieStore&) = delete;
 
     // One Set-Cookie value received in the answer to url.
-    void storeFromSetCookie(const std::string& url, const std::string& setCookie) ENGINE_EXCLUDES(mutex_);
+    void storeFromSetCookie(const std::string& url, const std::string& setCookie) EXCLUDES(mutex_);
     // "a=1;b=2;" for the cookies that match url (domain, path, secure, expiry); "" for none.
-    std::string cookieHeaderFor(const std::string& url) ENGINE_EXCLUDES(mutex_);
-    void clear() ENGINE_EXCLUDES(mutex_);
+    std::string cookieHeaderFor(const std::string& url) EXCLUDES(mutex_);
+    void clear() EXCLUDES(mutex_);
 
 private:
     struct Cookie {
@@ -33,5 +33,5 @@ private:
     };
 
     Mutex mutex_;
-    std::vector<Cookie> cookies_ ENGINE_GUARDED_BY(mutex_);
+    std::vector<Cookie> cookies_ GUARDED_BY(mutex_);
 };

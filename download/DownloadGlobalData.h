@@ -53,9 +53,9 @@ public:
     bool validateFilePart();
     bool compareMetaInfo(const std::map<std::string, std::string>& stored);
     void buildMetaInfo(std::map<std::string, std::string>& values);
-    bool addDLEIntercept(int type, IDleIntercept* intercept) ENGINE_EXCLUDES(interceptLock_);
-    int notifyIntercepts(int type, void* data, int length) ENGINE_EXCLUDES(interceptLock_);
-    bool hasIntercept(int type) ENGINE_EXCLUDES(interceptLock_);
+    bool addDLEIntercept(int type, IDleIntercept* intercept) EXCLUDES(interceptLock_);
+    int notifyIntercepts(int type, void* data, int length) EXCLUDES(interceptLock_);
+    bool hasIntercept(int type) EXCLUDES(interceptLock_);
     JobPoolContainer& getJobPool() { return jobPool_; }
     FileHandler& getOutputFile() { return outputFile_; }
     ZAMDFileManager& getMetaFile() { return metaFile_; }
@@ -68,14 +68,14 @@ public:
                                       bool endOfStream = false, uint32_t generation = 0);
     // The next `count` hand-overs after the first `skip` fail as an allocation failure would.
     static void failHandOversForTesting(int skip, int count);
-    void addError(const ErrorRecord& record) ENGINE_EXCLUDES(errorLock_);
-    int processNextError(DownloadErrorInfo& info, int& errorType) ENGINE_EXCLUDES(errorLock_);
-    void clearErrors(int errorType) ENGINE_EXCLUDES(errorLock_);
-    void clearAllErrors() ENGINE_EXCLUDES(errorLock_);
+    void addError(const ErrorRecord& record) EXCLUDES(errorLock_);
+    int processNextError(DownloadErrorInfo& info, int& errorType) EXCLUDES(errorLock_);
+    void clearErrors(int errorType) EXCLUDES(errorLock_);
+    void clearAllErrors() EXCLUDES(errorLock_);
     void setLastError(int32_t type, const std::string& message, int32_t code, uint8_t retryable,
-                      int32_t action = 0) ENGINE_EXCLUDES(lastErrorLock_);
-    void setLastError(const DownloadErrorInfo& info) ENGINE_EXCLUDES(lastErrorLock_);
-    DownloadErrorInfo getLastError() ENGINE_EXCLUDES(lastErrorLock_);
+                      int32_t action = 0) EXCLUDES(lastErrorLock_);
+    void setLastError(const DownloadErrorInfo& info) EXCLUDES(lastErrorLock_);
+    DownloadErrorInfo getLastError() EXCLUDES(lastErrorLock_);
     // Classifies a failure record into the last error with a probe's own policy.
     int classifyIntoLastError(ErrorHandler& handler, const ErrorRecord& record);
     void mapFileSystemErrorIntoLastError(int code, const std::string& path);
@@ -83,7 +83,7 @@ public:
     void touchThreadActivity(uint32_t thread);
     void markThreadStart(uint32_t thread);
     void markThreadEnd(uint32_t thread);
-    void addThreadBytes(uint32_t thread, uint64_t bytes) ENGINE_EXCLUDES(errorLock_);
+    void addThreadBytes(uint32_t thread, uint64_t bytes) EXCLUDES(errorLock_);
     bool renameOutputFile(const std::string& name);
     void resetAcceptedBytes();
     bool decompressOutputFile(const std::string& name);
@@ -95,8 +95,8 @@ public:
     void resetThreadActivity(uint32_t threads);
     std::map<uint32_t, std::unique_ptr<ThreadActivity>>& threadActivity() { return threadActivity_; }
 
-    std::string responseValue(const std::string& name) ENGINE_EXCLUDES(responseLock_);
-    void setResponseValue(const std::string& name, const std::string& value) ENGINE_EXCLUDES(responseLock_);
+    std::string responseValue(const std::string& name) EXCLUDES(responseLock_);
+    void setResponseValue(const std::string& name, const std::string& value) EXCLUDES(responseLock_);
 
     std::string partialPath() const { return preference_.targetFolder + preference_.partialFileName; }
     std::string metaPath() const { return partialPath() + ".zamd"; }
@@ -143,7 +143,7 @@ private:
     JobPoolContainer jobPool_;
     DownloadSessionPreference preference_;
     Mutex interceptLock_;
-    std::map<int, std::vector<IDleIntercept*>> intercepts_ ENGINE_GUARDED_BY(interceptLock_);
+    std::map<int, std::vector<IDleIntercept*>> intercepts_ GUARDED_BY(interceptLock_);
     // One bit per event type that has an intercept: an event nobody listens to never waits for the
     // lock that a slow callback of another event holds.
     std::atomic<uint64_t> registeredTypes_{0};
@@ -156,10 +156,10 @@ private:
     bool fileInfoFetched_ = false;
     ProxySettingsHolder proxyHolder_;
     Mutex errorLock_;
-    ErrorHandler errorHandler_ ENGINE_GUARDED_BY(errorLock_);
-    std::map<int, std::vector<ErrorRecord>> pendingErrors_ ENGINE_GUARDED_BY(errorLock_);
+    ErrorHandler errorHandler_ GUARDED_BY(errorLock_);
+    std::map<int, std::vector<ErrorRecord>> pendingErrors_ GUARDED_BY(errorLock_);
     Mutex lastErrorLock_;
-    DownloadErrorInfo lastError_ ENGINE_GUARDED_BY(lastErrorLock_);
+    DownloadErrorInfo lastError_ GUARDED_BY(lastErrorLock_);
     ZAMDFileManager metaFile_;
     SegmentPool segmentPool_;
     uint64_t fileSize_ = 0;
@@ -169,7 +169,7 @@ private:
     // The range probe's verdict, kept apart from the in-effect flag that each start sets.
     uint8_t rangesRefused_ = 0;
     Mutex responseLock_;
-    std::map<std::string, std::string> responseValues_ ENGINE_GUARDED_BY(responseLock_);
+    std::map<std::string, std::string> responseValues_ GUARDED_BY(responseLock_);
     std::map<uint32_t, std::unique_ptr<ThreadActivity>> threadActivity_;
     std::vector<uint32_t> watermarks_;
 };

@@ -34,15 +34,15 @@ public:
     FileDownloadManager(const FileDownloadManager&) = delete;
     FileDownloadManager& operator=(const FileDownloadManager&) = delete;
 
-    int32_t init(const DownloadInput* input) ENGINE_EXCLUDES(managerLock_);
-    int32_t setCookie(const std::string& url) ENGINE_EXCLUDES(managerLock_);
-    int32_t getFileInfo(uint64_t* size, uint8_t* segmentable) ENGINE_EXCLUDES(managerLock_);
-    int32_t start() ENGINE_EXCLUDES(managerLock_);
-    int32_t pause() ENGINE_EXCLUDES(managerLock_);
-    int32_t resume() ENGINE_EXCLUDES(managerLock_);
-    int32_t stop() ENGINE_EXCLUDES(managerLock_);
-    int32_t close() ENGINE_EXCLUDES(managerLock_);
-    int32_t setPreference(const DownloadPreference* preference) ENGINE_EXCLUDES(managerLock_);
+    int32_t init(const DownloadInput* input) EXCLUDES(managerLock_);
+    int32_t setCookie(const std::string& url) EXCLUDES(managerLock_);
+    int32_t getFileInfo(uint64_t* size, uint8_t* segmentable) EXCLUDES(managerLock_);
+    int32_t start() EXCLUDES(managerLock_);
+    int32_t pause() EXCLUDES(managerLock_);
+    int32_t resume() EXCLUDES(managerLock_);
+    int32_t stop() EXCLUDES(managerLock_);
+    int32_t close() EXCLUDES(managerLock_);
+    int32_t setPreference(const DownloadPreference* preference) EXCLUDES(managerLock_);
     int32_t getLastError(DownloadErrorInfo* info);
     int32_t addDLEIntercept(int type, IDleIntercept* intercept);
 

@@ -16,25 +16,25 @@ public:
     FileHandler& operator=(const FileHandler&) = delete;
 
     // Opens an existing file for reading and writing.
-    bool open(const std::string& path) ENGINE_EXCLUDES(mutex_);
-    bool close() ENGINE_EXCLUDES(mutex_);
-    bool writeSegment(uint64_t offset, const void* bytes, uint32_t length) ENGINE_EXCLUDES(mutex_);
+    bool open(const std::string& path) EXCLUDES(mutex_);
+    bool close() EXCLUDES(mutex_);
+    bool writeSegment(uint64_t offset, const void* bytes, uint32_t length) EXCLUDES(mutex_);
     // Reads exactly length bytes; a file that ends sooner is a failure and the buffer's
     // unread tail is zeroed, so a short file never passes for data.
-    bool readAt(uint64_t offset, void* buffer, uint32_t length) ENGINE_EXCLUDES(mutex_);
+    bool readAt(uint64_t offset, void* buffer, uint32_t length) EXCLUDES(mutex_);
     // From offset to the end, into a new buffer of length + 1 bytes whose last byte is 0.
-    bool readToEnd(std::unique_ptr<char[]>& buffer, uint64_t& length, uint64_t offset) ENGINE_EXCLUDES(mutex_);
-    void getLastError(ErrorRecord& record) ENGINE_EXCLUDES(mutex_);
-    bool isOpen() ENGINE_EXCLUDES(mutex_);
+    bool readToEnd(std::unique_ptr<char[]>& buffer, uint64_t& length, uint64_t offset) EXCLUDES(mutex_);
+    void getLastError(ErrorRecord& record) EXCLUDES(mutex_);
+    bool isOpen() EXCLUDES(mutex_);
 
     // Tests only: the next `count` writes of every FileHandler fail with errorNumber.
     static void injectWriteFailuresForTesting(int errorNumber, int count);
 
 private:
-    void recordFailure(int errorNumber, const std::string& message) ENGINE_REQUIRES(mutex_);
+    void recordFailure(int errorNumber, const std::string& message) REQUIRES(mutex_);
 
     Mutex mutex_;
-    int fd_ ENGINE_GUARDED_BY(mutex_) = -1;
-    ErrorRecord lastError_ ENGINE_GUARDED_BY(mutex_);
-    std::string path_ ENGINE_GUARDED_BY(mutex_);
+    int fd_ GUARDED_BY(mutex_) = -1;
+    ErrorRecord lastError_ GUARDED_BY(mutex_);
+    std::string path_ GUARDED_BY(mutex_);
 };

@@ -47,8 +47,8 @@ public:
     void setDeadline(std::chrono::steady_clock::time_point at) { deadline_ = at; }
 
     // The value of a header of the last final answer (any case); "" when absent. Always true.
-    bool getResponseHeaderValue(const std::string& name, std::string& value) ENGINE_EXCLUDES(responseMutex_);
-    long getStatusCode() ENGINE_EXCLUDES(responseMutex_);
+    bool getResponseHeaderValue(const std::string& name, std::string& value) EXCLUDES(responseMutex_);
+    long getStatusCode() EXCLUDES(responseMutex_);
 
     bool openRangeRequest(uint64_t start, uint64_t end);
     bool openRequest();
@@ -75,13 +75,13 @@ private:
     class Inside;
     bool beginUse();
     void startTransfer(const std::string& url, platform::HttpMethod method, bool withCustomHeaders);
-    void releaseTransfer() ENGINE_EXCLUDES(transferMutex_);
+    void releaseTransfer() EXCLUDES(transferMutex_);
     bool sendHead(const std::string& url, bool withCustomHeaders);
     bool openGet(bool ranged, uint64_t start, uint64_t end);
-    bool onHeader(const platform::HttpHeaderEvent& event) ENGINE_EXCLUDES(responseMutex_);
+    bool onHeader(const platform::HttpHeaderEvent& event) EXCLUDES(responseMutex_);
     bool onBody(const char* data, size_t size);
     // Checks the final answer's status and range; false when it is refused (error recorded).
-    bool acceptResponse() ENGINE_EXCLUDES(responseMutex_);
+    bool acceptResponse() EXCLUDES(responseMutex_);
     void classifyFailure(const platform::HttpOutcome& outcome);
     // After the exchange ended: follows a redirect (true when a new exchange started).
     bool followRedirect();
@@ -102,9 +102,9 @@ private:
     std::string host_;
     std::string path_;
 
-    platform::HttpHeaderFields headers_ ENGINE_GUARDED_BY(responseMutex_);
-    long status_ ENGINE_GUARDED_BY(responseMutex_) = 0;
-    bool haveResponse_ ENGINE_GUARDED_BY(responseMutex_) = false;
+    platform::HttpHeaderFields headers_ GUARDED_BY(responseMutex_);
+    long status_ GUARDED_BY(responseMutex_) = 0;
+    bool haveResponse_ GUARDED_BY(responseMutex_) = false;
     // Filled by the header callback, published into headers_ when a header block ends.
     platform::HttpHeaderFields pendingHeaders_;
     long pendingStatus_ = 0;

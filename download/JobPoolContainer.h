@@ -17,16 +17,16 @@ public:
     JobQueue(const JobQueue&) = delete;
     JobQueue& operator=(const JobQueue&) = delete;
 
-    JobPtr pop() ENGINE_EXCLUDES(mutex_);
-    void pushBack(JobPtr job) ENGINE_EXCLUDES(mutex_);
-    void pushFront(JobPtr job) ENGINE_EXCLUDES(mutex_);
-    uint32_t count() ENGINE_EXCLUDES(mutex_);
+    JobPtr pop() EXCLUDES(mutex_);
+    void pushBack(JobPtr job) EXCLUDES(mutex_);
+    void pushFront(JobPtr job) EXCLUDES(mutex_);
+    uint32_t count() EXCLUDES(mutex_);
     // Removes (and deletes outside the lock) every job the predicate picks.
-    void removeIf(const std::function<bool(BaseJob&)>& pick) ENGINE_EXCLUDES(mutex_);
+    void removeIf(const std::function<bool(BaseJob&)>& pick) EXCLUDES(mutex_);
 
 private:
     Mutex mutex_;
-    std::deque<JobPtr> jobs_ ENGINE_GUARDED_BY(mutex_);
+    std::deque<JobPtr> jobs_ GUARDED_BY(mutex_);
 };
 
 enum JobQueueId : int { kDownloadQueue = 0, kSerializationQueue = 1 };

@@ -3,11 +3,11 @@
 
 #include <pthread.h>
 
-#include "download/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 // A non-recursive pthread mutex. The constructor runs `init` and the destructor `destroy`,
 // so every engine object that holds one gets a usable lock from the start.
-class ENGINE_CAPABILITY("mutex") Mutex {
+class CAPABILITY("mutex") Mutex {
 public:
     Mutex();
     ~Mutex();
@@ -15,8 +15,8 @@ public:
     Mutex& operator=(const Mutex&) = delete;
 
     void init();
-    void lock() ENGINE_ACQUIRE();
-    void unlock() ENGINE_RELEASE();
+    void lock() ACQUIRE();
+    void unlock() RELEASE();
     void destroy();
 
 private:
@@ -25,10 +25,10 @@ private:
 };
 
 // Holds a Mutex for one scope.
-class ENGINE_SCOPED_CAPABILITY MutexLock {
+class SCOPED_CAPABILITY MutexLock {
 public:
-    explicit MutexLock(Mutex& mutex) ENGINE_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~MutexLock() ENGINE_RELEASE() { mutex_.unlock(); }
+    explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~MutexLock() RELEASE() { mutex_.unlock(); }
     MutexLock(const MutexLock&) = delete;
     MutexLock& operator=(const MutexLock&) = delete;
 

@@ -16,13 +16,13 @@ public:
     ProxyManager(const ProxyManager&) = delete;
     ProxyManager& operator=(const ProxyManager&) = delete;
 
-    void obtainProxySettings() ENGINE_EXCLUDES(mutex_);
+    void obtainProxySettings() EXCLUDES(mutex_);
     void proxyHasChanged() { obtainProxySettings(); }
-    std::shared_ptr<const platform::ProxySettings> gProxyDict() ENGINE_EXCLUDES(mutex_);
+    std::shared_ptr<const platform::ProxySettings> gProxyDict() EXCLUDES(mutex_);
 
 private:
     Mutex mutex_;
-    std::shared_ptr<const platform::ProxySettings> settings_ ENGINE_GUARDED_BY(mutex_);
+    std::shared_ptr<const platform::ProxySettings> settings_ GUARDED_BY(mutex_);
 };
 
 class ProxySettingsHolder {
@@ -31,16 +31,16 @@ public:
     ProxySettingsHolder(const ProxySettingsHolder&) = delete;
     ProxySettingsHolder& operator=(const ProxySettingsHolder&) = delete;
 
-    bool init(const DownloadSessionPreference* preference, DownloadErrorInfo& error) ENGINE_EXCLUDES(mutex_);
+    bool init(const DownloadSessionPreference* preference, DownloadErrorInfo& error) EXCLUDES(mutex_);
     // A fresh snapshot of the environment (the engine takes one when a paused download resumes).
-    void reset() ENGINE_EXCLUDES(mutex_);
-    std::shared_ptr<ProxyManager> getProxyManager() ENGINE_EXCLUDES(mutex_);
-    void release() ENGINE_EXCLUDES(mutex_);
+    void reset() EXCLUDES(mutex_);
+    std::shared_ptr<ProxyManager> getProxyManager() EXCLUDES(mutex_);
+    void release() EXCLUDES(mutex_);
     // The snapshot in force, or null when there is no manager (then no proxy is used).
-    std::shared_ptr<const platform::ProxySettings> currentSettings() ENGINE_EXCLUDES(mutex_);
+    std::shared_ptr<const platform::ProxySettings> currentSettings() EXCLUDES(mutex_);
 
 private:
     Mutex mutex_;
-    std::shared_ptr<ProxyManager> manager_ ENGINE_GUARDED_BY(mutex_);
-    const DownloadSessionPreference* preference_ ENGINE_GUARDED_BY(mutex_) = nullptr;
+    std::shared_ptr<ProxyManager> manager_ GUARDED_BY(mutex_);
+    const DownloadSessionPreference* preference_ GUARDED_BY(mutex_) = nullptr;
 };

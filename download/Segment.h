@@ -23,16 +23,16 @@ public:
     BufferRecycler& operator=(const BufferRecycler&) = delete;
 
     // A buffer of `bytes` that returns here when its last holder lets go; null when memory runs out.
-    SegmentBuffer take(uint32_t bytes) ENGINE_EXCLUDES(mutex_);
-    void trim() ENGINE_EXCLUDES(mutex_);
+    SegmentBuffer take(uint32_t bytes) EXCLUDES(mutex_);
+    void trim() EXCLUDES(mutex_);
 
 private:
-    void give(uint8_t* block, uint32_t bytes) ENGINE_EXCLUDES(mutex_);
+    void give(uint8_t* block, uint32_t bytes) EXCLUDES(mutex_);
 
     static constexpr uint64_t kMaximumKeptBytes = 96ull * 1024 * 1024;
     Mutex mutex_;
-    std::vector<std::pair<uint8_t*, uint32_t>> free_ ENGINE_GUARDED_BY(mutex_);
-    uint64_t keptBytes_ ENGINE_GUARDED_BY(mutex_) = 0;
+    std::vector<std::pair<uint8_t*, uint32_t>> free_ GUARDED_BY(mutex_);
+    uint64_t keptBytes_ GUARDED_BY(mutex_) = 0;
 };
 
 class Segment {
@@ -68,18 +68,18 @@ public:
     SegmentPool(const SegmentPool&) = delete;
     SegmentPool& operator=(const SegmentPool&) = delete;
 
-    bool init(uint32_t count) ENGINE_EXCLUDES(mutex_);
-    SegmentPtr createAndGetSegmentFromPool(uint32_t index) ENGINE_EXCLUDES(mutex_);
-    SegmentPtr createNextSegmentInPool(uint32_t index) ENGINE_EXCLUDES(mutex_);
-    void freeSegmentInPool(uint32_t index) ENGINE_EXCLUDES(mutex_);
-    SegmentPtr getSegment(uint32_t index) ENGINE_EXCLUDES(mutex_);
-    uint32_t count() ENGINE_EXCLUDES(mutex_);
-    void clear() ENGINE_EXCLUDES(mutex_);
+    bool init(uint32_t count) EXCLUDES(mutex_);
+    SegmentPtr createAndGetSegmentFromPool(uint32_t index) EXCLUDES(mutex_);
+    SegmentPtr createNextSegmentInPool(uint32_t index) EXCLUDES(mutex_);
+    void freeSegmentInPool(uint32_t index) EXCLUDES(mutex_);
+    SegmentPtr getSegment(uint32_t index) EXCLUDES(mutex_);
+    uint32_t count() EXCLUDES(mutex_);
+    void clear() EXCLUDES(mutex_);
 
 private:
-    SegmentPtr makeSegment() ENGINE_REQUIRES(mutex_);
+    SegmentPtr makeSegment() REQUIRES(mutex_);
 
     Mutex mutex_;
-    std::vector<SegmentPtr> slots_ ENGINE_GUARDED_BY(mutex_);
+    std::vector<SegmentPtr> slots_ GUARDED_BY(mutex_);
     std::shared_ptr<BufferRecycler> recycler_ = std::make_shared<BufferRecycler>();
 };

@@ -30,24 +30,24 @@ public:
 
     bool init(int type, JobPoolContainer* pool, uint32_t threadNumber = 0);
     bool start();
-    bool pause() ENGINE_EXCLUDES(mutex_);
-    bool run() ENGINE_EXCLUDES(mutex_);
-    bool stop() ENGINE_EXCLUDES(mutex_);
+    bool pause() EXCLUDES(mutex_);
+    bool run() EXCLUDES(mutex_);
+    bool stop() EXCLUDES(mutex_);
     // Stops the current job, waits for it (forcing it after a while) and joins the thread.
-    bool terminate() ENGINE_EXCLUDES(mutex_);
-    void cancelCurrentJob() ENGINE_EXCLUDES(mutex_);
+    bool terminate() EXCLUDES(mutex_);
+    void cancelCurrentJob() EXCLUDES(mutex_);
 
     int32_t state() const { return state_.load(); }
     uint32_t threadNumber() const { return threadNumber_; }
 
 private:
-    void threadProc() ENGINE_EXCLUDES(mutex_);
+    void threadProc() EXCLUDES(mutex_);
     void requeue(JobPtr job);
 
     std::atomic<bool> initialized_{false};
     Mutex mutex_;
     std::thread thread_;
-    BaseJob* current_ ENGINE_GUARDED_BY(mutex_) = nullptr;
+    BaseJob* current_ GUARDED_BY(mutex_) = nullptr;
     int type_ = kDownloadWorker;
     JobPoolContainer* pool_ = nullptr;
     std::atomic<int32_t> state_{kThreadPaused};
@@ -61,17 +61,17 @@ public:
     WorkerThreadPool(const WorkerThreadPool&) = delete;
     WorkerThreadPool& operator=(const WorkerThreadPool&) = delete;
 
-    bool createThreads(uint32_t count, JobPoolContainer* pool) ENGINE_EXCLUDES(mutex_);
-    void closeAll() ENGINE_EXCLUDES(mutex_);
-    void pauseAll() ENGINE_EXCLUDES(mutex_);
+    bool createThreads(uint32_t count, JobPoolContainer* pool) EXCLUDES(mutex_);
+    void closeAll() EXCLUDES(mutex_);
+    void pauseAll() EXCLUDES(mutex_);
     uint32_t getActiveCount() const { return activeCount_.load(); }
-    void activateNextThread() ENGINE_EXCLUDES(mutex_);
-    void deactivateThread() ENGINE_EXCLUDES(mutex_);
-    void resumeActive() ENGINE_EXCLUDES(mutex_);
-    void runAll() ENGINE_EXCLUDES(mutex_);
-    void cancelThreadJob(uint32_t threadNumber) ENGINE_EXCLUDES(mutex_);
+    void activateNextThread() EXCLUDES(mutex_);
+    void deactivateThread() EXCLUDES(mutex_);
+    void resumeActive() EXCLUDES(mutex_);
+    void runAll() EXCLUDES(mutex_);
+    void cancelThreadJob(uint32_t threadNumber) EXCLUDES(mutex_);
     // The state of one worker thread, kThreadStopped when there is none.
-    int32_t threadState(uint32_t threadNumber) ENGINE_EXCLUDES(mutex_);
+    int32_t threadState(uint32_t threadNumber) EXCLUDES(mutex_);
 
 private:
     struct Entry {
@@ -80,6 +80,6 @@ private:
     };
     std::atomic<uint32_t> activeCount_{0};
     Mutex mutex_;
-    bool initialized_ ENGINE_GUARDED_BY(mutex_) = false;
-    std::map<uint32_t, Entry> threads_ ENGINE_GUARDED_BY(mutex_);
+    bool initialized_ GUARDED_BY(mutex_) = false;
+    std::map<uint32_t, Entry> threads_ GUARDED_BY(mutex_);
 };

@@ -25,7 +25,7 @@ public:
     }
 
     ZEZUUtils::NativeCriticalSection lock;
-    bool isEventSent ZEZU_GUARDED_BY(lock) = false;
+    bool isEventSent GUARDED_BY(lock) = false;
     // A copy of the descriptor GUID given to the send: the caller's text may be gone by the
     // time the background sender looks the descriptor up.
     std::string cadGuid;

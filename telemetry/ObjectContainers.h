@@ -46,7 +46,7 @@ public:
 
 private:
     ZEZUUtils::NativeCriticalSection lock;
-    std::deque<T> queue ZEZU_GUARDED_BY(lock);
+    std::deque<T> queue GUARDED_BY(lock);
 };
 
 // An ordered map whose every access happens under its own lock.
@@ -71,7 +71,7 @@ public:
 
 private:
     ZEZUUtils::NativeCriticalSection lock;
-    std::map<Key, Value> map ZEZU_GUARDED_BY(lock);
+    std::map<Key, Value> map GUARDED_BY(lock);
 };
 
 }  // namespace DEZFramework

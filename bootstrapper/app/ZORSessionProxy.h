@@ -11,7 +11,7 @@
 #include "bootstrapper/ui/ZORViewHandles.h"
 #include "foundation/utils/CommandLineParser.h"
 #include "foundation/utils/NativeCriticalSection.h"
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 // User action codes of `userAction`.
 namespace user_action {
@@ -54,9 +54,9 @@ public:
     void setUserAction(int32_t code) { userAction.store(code); }
 
     void setProxyCredentials(const std::string& user, const std::string& password)
-        ZEZU_EXCLUDES(credentialsLock_);
+        EXCLUDES(credentialsLock_);
     void copyProxyCredentials(std::string& user, std::string& password) const
-        ZEZU_EXCLUDES(credentialsLock_);
+        EXCLUDES(credentialsLock_);
 
     std::atomic<bool> rememberCredentials{false};
     std::string tempFolderPath;
@@ -79,6 +79,6 @@ public:
 
 private:
     mutable ZEZUUtils::NativeCriticalSection credentialsLock_;
-    std::string proxyUsername_ ZEZU_GUARDED_BY(credentialsLock_);
-    std::string proxyPassword_ ZEZU_GUARDED_BY(credentialsLock_);
+    std::string proxyUsername_ GUARDED_BY(credentialsLock_);
+    std::string proxyPassword_ GUARDED_BY(credentialsLock_);
 };

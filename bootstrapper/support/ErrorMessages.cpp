@@ -44,7 +44,7 @@ std::string signCheckFailedKey() {
 // The one text both resolvers write, kept between calls: a call that sets none returns it.
 struct SharedText {
     ZEZUUtils::NativeCriticalSection lock;
-    quirra_private::ZString* text ZEZU_GUARDED_BY(lock) = nullptr;
+    quirra_private::ZString* text GUARDED_BY(lock) = nullptr;
 
     SharedText() {
         ZEZUUtils::ScopedCriticalSection hold(lock);

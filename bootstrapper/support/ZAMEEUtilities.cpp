@@ -23,7 +23,7 @@ constexpr int kTempFolderAttempts = 8;
 
 struct TempBase {
     ZEZUUtils::NativeCriticalSection lock;
-    std::string folder ZEZU_GUARDED_BY(lock) = kDefaultTempBase;
+    std::string folder GUARDED_BY(lock) = kDefaultTempBase;
 };
 
 TempBase& tempBase() {

@@ -29,7 +29,7 @@ constexpr const char* kDictionaryFileName = "stringTable.zdct";
 
 struct ScreenResolutionSource {
     ZEZUUtils::NativeCriticalSection lock;
-    ZORUtils::ScreenResolutionHook hook ZEZU_GUARDED_BY(lock);
+    ZORUtils::ScreenResolutionHook hook GUARDED_BY(lock);
 };
 
 ScreenResolutionSource& screenResolutionSource() {

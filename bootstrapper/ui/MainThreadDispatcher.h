@@ -9,7 +9,7 @@
 #include <set>
 #include <thread>
 
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 // One FIFO queue of calls, served on the main thread. The toolkit only lends it one "post to
 // main" function, which asks the main loop to call serve() soon; so the queue, the waits of the
@@ -33,48 +33,48 @@ public:
 
     // Queues task; false when the dispatcher is closed (the task is dropped). Made on main, the
     // call first serves every queued task, then runs task at once.
-    bool post(Task task) ZEZU_EXCLUDES(lock_);
+    bool post(Task task) EXCLUDES(lock_);
     // As post, but when the newest queued entry carries the same key its task is replaced: the
     // latest value wins and never moves across another call. Keys are non-negative.
-    bool postCoalesced(int key, Task task) ZEZU_EXCLUDES(lock_);
+    bool postCoalesced(int key, Task task) EXCLUDES(lock_);
 
     // Worker only (asserts off main): queues show and waits until the request is completed or
     // the dispatcher closes. True when answered; false when closed, before or while waiting.
-    bool request(RequestTask show) ZEZU_EXCLUDES(lock_);
+    bool request(RequestTask show) EXCLUDES(lock_);
     // Main: the request is answered, its waiter returns. Nothing happens after close.
-    void complete(std::uint64_t requestId) ZEZU_EXCLUDES(lock_);
+    void complete(std::uint64_t requestId) EXCLUDES(lock_);
 
     // Main: runs queued tasks in order. Before each task after the first, mayContinue (when set)
     // may stop the round; the caller then calls resume() when it is ready for more. True when
     // tasks remain.
-    bool serve(const std::function<bool()>& mayContinue = {}) ZEZU_EXCLUDES(lock_);
+    bool serve(const std::function<bool()>& mayContinue = {}) EXCLUDES(lock_);
     // After a round that serve() stopped: asks main again when tasks remain.
-    void resume() ZEZU_EXCLUDES(lock_);
+    void resume() EXCLUDES(lock_);
 
     // Refuses later posts, drops queued tasks and wakes every waiter. Idempotent.
-    void close() ZEZU_EXCLUDES(lock_);
-    bool isClosed() const ZEZU_EXCLUDES(lock_);
-    bool hasQueued() const ZEZU_EXCLUDES(lock_);
+    void close() EXCLUDES(lock_);
+    bool isClosed() const EXCLUDES(lock_);
+    bool hasQueued() const EXCLUDES(lock_);
     bool isMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
 private:
-    class ZEZU_CAPABILITY("mutex") QueueLock {
+    class CAPABILITY("mutex") QueueLock {
     public:
-        void lock() ZEZU_ACQUIRE() { mutex_.lock(); }
-        void unlock() ZEZU_RELEASE() { mutex_.unlock(); }
+        void lock() ACQUIRE() { mutex_.lock(); }
+        void unlock() RELEASE() { mutex_.unlock(); }
 
     private:
         std::mutex mutex_;
     };
     // Scoped holder that condition_variable_any can release while it waits.
-    class ZEZU_SCOPED_CAPABILITY Guard {
+    class SCOPED_CAPABILITY Guard {
     public:
-        explicit Guard(QueueLock& lock) ZEZU_ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
-        ~Guard() ZEZU_RELEASE() { lock_.unlock(); }
+        explicit Guard(QueueLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
+        ~Guard() RELEASE() { lock_.unlock(); }
         Guard(const Guard&) = delete;
         Guard& operator=(const Guard&) = delete;
-        void lock() ZEZU_ACQUIRE() { lock_.lock(); }
-        void unlock() ZEZU_RELEASE() { lock_.unlock(); }
+        void lock() ACQUIRE() { lock_.lock(); }
+        void unlock() RELEASE() { lock_.unlock(); }
 
     private:
         QueueLock& lock_;
@@ -85,16 +85,16 @@ private:
         Task task;
     };
 
-    bool enqueue(int key, Task task) ZEZU_EXCLUDES(lock_);
-    bool answered(std::uint64_t requestId) const ZEZU_REQUIRES(lock_);
+    bool enqueue(int key, Task task) EXCLUDES(lock_);
+    bool answered(std::uint64_t requestId) const REQUIRES(lock_);
 
     const std::thread::id mainThread_;
     const PostToMain postToMain_;
     mutable QueueLock lock_;
     std::condition_variable_any answeredOrClosed_;
-    std::deque<Entry> queue_ ZEZU_GUARDED_BY(lock_);
-    bool wakePending_ ZEZU_GUARDED_BY(lock_) = false;  // serve() is asked for, or a stopped round awaits resume()
-    bool closed_ ZEZU_GUARDED_BY(lock_) = false;
-    std::uint64_t nextRequestId_ ZEZU_GUARDED_BY(lock_) = 1;
-    std::set<std::uint64_t> completed_ ZEZU_GUARDED_BY(lock_);
+    std::deque<Entry> queue_ GUARDED_BY(lock_);
+    bool wakePending_ GUARDED_BY(lock_) = false;  // serve() is asked for, or a stopped round awaits resume()
+    bool closed_ GUARDED_BY(lock_) = false;
+    std::uint64_t nextRequestId_ GUARDED_BY(lock_) = 1;
+    std::set<std::uint64_t> completed_ GUARDED_BY(lock_);
 };

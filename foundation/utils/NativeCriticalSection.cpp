@@ -31,13 +31,13 @@ NativeCriticalSection::NativeCriticalSection(const std::string& name) : name_(na
 NativeCriticalSection::~NativeCriticalSection() { pthread_mutex_destroy(&mutex_); }
 
 // The analysis cannot see through pthread; the declaration carries the contract.
-void NativeCriticalSection::enter() ZEZU_NO_THREAD_SAFETY_ANALYSIS {
+void NativeCriticalSection::enter() NO_THREAD_SAFETY_ANALYSIS {
     int error = pthread_mutex_lock(&mutex_);
     if (error != 0)
         failHard("pthread_mutex_lock", error);
 }
 
-void NativeCriticalSection::leave() ZEZU_NO_THREAD_SAFETY_ANALYSIS {
+void NativeCriticalSection::leave() NO_THREAD_SAFETY_ANALYSIS {
     int error = pthread_mutex_unlock(&mutex_);
     if (error != 0)
         failHard("pthread_mutex_unlock", error);

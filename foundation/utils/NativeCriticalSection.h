@@ -6,11 +6,11 @@
 #include <string>
 
 #include "foundation/utils/NativeLock.h"
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace ZEZUUtils {
 
-class ZEZU_CAPABILITY("mutex") NativeCriticalSection {
+class CAPABILITY("mutex") NativeCriticalSection {
 public:
     // An empty name makes a plain (non-recursive) mutex; any other name a recursive lock.
     explicit NativeCriticalSection(const std::string& name = std::string());
@@ -19,8 +19,8 @@ public:
     NativeCriticalSection& operator=(const NativeCriticalSection&) = delete;
 
     // Blocks until the lock is held. Only a named lock may be entered again by its holder.
-    void enter() ZEZU_ACQUIRE();
-    void leave() ZEZU_RELEASE();
+    void enter() ACQUIRE();
+    void leave() RELEASE();
 
     const std::string& name() const { return name_; }
     bool isUnnamed() const { return unnamed_; }
@@ -32,12 +32,12 @@ private:
 };
 
 // Holds a critical section for the length of a scope.
-class ZEZU_SCOPED_CAPABILITY ScopedCriticalSection {
+class SCOPED_CAPABILITY ScopedCriticalSection {
 public:
-    explicit ScopedCriticalSection(NativeCriticalSection& section) ZEZU_ACQUIRE(section) : section_(section) {
+    explicit ScopedCriticalSection(NativeCriticalSection& section) ACQUIRE(section) : section_(section) {
         section_.enter();
     }
-    ~ScopedCriticalSection() ZEZU_RELEASE() { section_.leave(); }
+    ~ScopedCriticalSection() RELEASE() { section_.leave(); }
     ScopedCriticalSection(const ScopedCriticalSection&) = delete;
     ScopedCriticalSection& operator=(const ScopedCriticalSection&) = delete;
 

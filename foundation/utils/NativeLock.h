@@ -3,11 +3,11 @@
 
 #include <pthread.h>
 
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace ZEZU_NativeLock {
 
-class ZEZU_CAPABILITY("mutex") NativeLock {
+class CAPABILITY("mutex") NativeLock {
 public:
     NativeLock();
     ~NativeLock();
@@ -15,8 +15,8 @@ public:
     NativeLock& operator=(const NativeLock&) = delete;
 
     // Each gives the pthread call's result (0 on success).
-    int acquireLock() ZEZU_ACQUIRE();
-    int freeLock() ZEZU_RELEASE();
+    int acquireLock() ACQUIRE();
+    int freeLock() RELEASE();
 
 private:
     pthread_mutex_t mutex_;

@@ -27,18 +27,18 @@ TEST(MutexTest, KeepsThreadsApart) {
 }
 
 // Misuses the analysis would reject at build time, done on purpose for the death tests.
-void lockTwice() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
+void lockTwice() NO_THREAD_SAFETY_ANALYSIS {
     Mutex mutex;
     mutex.lock();
     mutex.lock();
 }
 
-void releaseUnheld() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
+void releaseUnheld() NO_THREAD_SAFETY_ANALYSIS {
     Mutex mutex;
     mutex.unlock();
 }
 
-void destroyHeld() ENGINE_NO_THREAD_SAFETY_ANALYSIS {
+void destroyHeld() NO_THREAD_SAFETY_ANALYSIS {
     auto* mutex = new Mutex;
     mutex->lock();
     mutex->destroy();

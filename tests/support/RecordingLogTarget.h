@@ -10,7 +10,7 @@
 #include "foundation/logging/LogTargetBase.h"
 #include "foundation/logging/LoggingCore.h"
 #include "foundation/utils/NativeCriticalSection.h"
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace test_support {
 
@@ -96,7 +96,7 @@ public:
 
 private:
     mutable ZEZUUtils::NativeCriticalSection lock_;
-    std::vector<LogLine> lines_ ZEZU_GUARDED_BY(lock_);
+    std::vector<LogLine> lines_ GUARDED_BY(lock_);
 };
 
 }  // namespace test_support

@@ -91,8 +91,8 @@ private:
     ZORApplicationFacade* facade_ = nullptr;
     std::unique_ptr<HeadlessWindow> window_;
     mutable HeadlessMutex mutex_;
-    std::vector<uint32_t> sleeps_ ZEZU_GUARDED_BY(mutex_);
-    std::vector<std::string> links_ ZEZU_GUARDED_BY(mutex_);
+    std::vector<uint32_t> sleeps_ GUARDED_BY(mutex_);
+    std::vector<std::string> links_ GUARDED_BY(mutex_);
     std::function<void(uint32_t)> sleepHook_;
 };
 

@@ -3,18 +3,18 @@
 
 #include <mutex>
 
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace test_support {
 
-class ZEZU_CAPABILITY("mutex") HeadlessMutex {
+class CAPABILITY("mutex") HeadlessMutex {
 public:
     HeadlessMutex() = default;
     HeadlessMutex(const HeadlessMutex&) = delete;
     HeadlessMutex& operator=(const HeadlessMutex&) = delete;
 
-    void lock() ZEZU_ACQUIRE() { mutex_.lock(); }
-    void unlock() ZEZU_RELEASE() { mutex_.unlock(); }
+    void lock() ACQUIRE() { mutex_.lock(); }
+    void unlock() RELEASE() { mutex_.unlock(); }
 
 private:
     std::mutex mutex_;
@@ -22,15 +22,15 @@ private:
 
 // Held for one scope; std::condition_variable_any releases and retakes it through lock/unlock
 // while it waits, so the analysis sees the guarded fields held for the whole scope.
-class ZEZU_SCOPED_CAPABILITY HeadlessLock {
+class SCOPED_CAPABILITY HeadlessLock {
 public:
-    explicit HeadlessLock(HeadlessMutex& mutex) ZEZU_ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~HeadlessLock() ZEZU_RELEASE() { mutex_.unlock(); }
+    explicit HeadlessLock(HeadlessMutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
+    ~HeadlessLock() RELEASE() { mutex_.unlock(); }
     HeadlessLock(const HeadlessLock&) = delete;
     HeadlessLock& operator=(const HeadlessLock&) = delete;
 
-    void lock() ZEZU_ACQUIRE() { mutex_.lock(); }
-    void unlock() ZEZU_RELEASE() { mutex_.unlock(); }
+    void lock() ACQUIRE() { mutex_.lock(); }
+    void unlock() RELEASE() { mutex_.unlock(); }
 
 private:
     HeadlessMutex& mutex_;

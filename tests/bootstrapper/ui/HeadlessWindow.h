@@ -103,26 +103,26 @@ private:
     };
 
     void record(WindowCall::Kind kind, std::string name, std::vector<std::string> arguments)
-        ZEZU_REQUIRES(mutex_);
-    void submitLocked(const std::string& user, const std::string& password) ZEZU_REQUIRES(mutex_);
-    void cancelLocked() ZEZU_REQUIRES(mutex_);
-    void answerQuitLocked(bool yes) ZEZU_REQUIRES(mutex_);
-    void finishDialogLocked() ZEZU_REQUIRES(mutex_);
-    std::string describeCallsLocked() const ZEZU_REQUIRES(mutex_);
+        REQUIRES(mutex_);
+    void submitLocked(const std::string& user, const std::string& password) REQUIRES(mutex_);
+    void cancelLocked() REQUIRES(mutex_);
+    void answerQuitLocked(bool yes) REQUIRES(mutex_);
+    void finishDialogLocked() REQUIRES(mutex_);
+    std::string describeCallsLocked() const REQUIRES(mutex_);
     // Waits, with the dialog up, until the test thread answers it or the window side closes.
-    bool waitForAnswerLocked(HeadlessLock& lock) ZEZU_REQUIRES(mutex_);
+    bool waitForAnswerLocked(HeadlessLock& lock) REQUIRES(mutex_);
 
     ViewMediator& mediator_;
     const std::chrono::milliseconds answerTimeout_;
     mutable HeadlessMutex mutex_;
     mutable std::condition_variable_any changed_;
-    ScreenModel model_ ZEZU_GUARDED_BY(mutex_);
-    std::vector<WindowCall> calls_ ZEZU_GUARDED_BY(mutex_);
-    std::deque<ProxyAnswer> proxyScript_ ZEZU_GUARDED_BY(mutex_);
-    std::deque<bool> quitScript_ ZEZU_GUARDED_BY(mutex_);
-    bool dialogAnswered_ ZEZU_GUARDED_BY(mutex_) = false;
-    bool closeRequested_ ZEZU_GUARDED_BY(mutex_) = false;
-    bool windowSideClosed_ ZEZU_GUARDED_BY(mutex_) = false;
+    ScreenModel model_ GUARDED_BY(mutex_);
+    std::vector<WindowCall> calls_ GUARDED_BY(mutex_);
+    std::deque<ProxyAnswer> proxyScript_ GUARDED_BY(mutex_);
+    std::deque<bool> quitScript_ GUARDED_BY(mutex_);
+    bool dialogAnswered_ GUARDED_BY(mutex_) = false;
+    bool closeRequested_ GUARDED_BY(mutex_) = false;
+    bool windowSideClosed_ GUARDED_BY(mutex_) = false;
 };
 
 }  // namespace test_support

@@ -33,7 +33,7 @@ private:
         actions_.push_back(std::move(action));
     }
     mutable HeadlessMutex mutex_;
-    std::vector<std::string> actions_ ZEZU_GUARDED_BY(mutex_);
+    std::vector<std::string> actions_ GUARDED_BY(mutex_);
 };
 
 }  // namespace test_support

@@ -180,7 +180,7 @@ namespace {
 
 // Re-entry is what this checks, and the analysis cannot model a recursive lock.
 void enterTwiceLeaveOnceThenCheckOthersWait(ZEZUUtils::NativeCriticalSection& section)
-    ZEZU_NO_THREAD_SAFETY_ANALYSIS {
+    NO_THREAD_SAFETY_ANALYSIS {
     section.enter();
     section.enter();
     section.leave();

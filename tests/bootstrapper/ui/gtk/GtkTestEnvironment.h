@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/bootstrapper/ui/RecordingActionSink.h"
-#include "foundation/utils/ThreadAnnotations.h"
+#include "platform/ThreadAnnotations.h"
 
 namespace gtk_test {
 
