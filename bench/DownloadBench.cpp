@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "download/DownloadEngine.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -120,12 +121,8 @@ Options parseArguments(int argc, char** argv) {
                       std::to_string(kMaximumSegmentSize));
     if (options.name.empty()) {
         // The engine's own rule: the URL's last path component.
-        std::string rest = options.url;
-        size_t scheme = rest.find("://");
-        if (scheme != std::string::npos) rest = rest.substr(scheme + 3);
-        size_t slash = rest.find('/');
-        std::string path = slash == std::string::npos ? "" : rest.substr(slash + 1);
-        options.name = path.substr(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+        const std::string target = platform::splitUrl(options.url).target();
+        options.name = target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
         if (options.name.empty()) throw Refusal("the URL names no file: give --name");
     }
     if (options.name.find('/') != std::string::npos) throw Refusal("--name must be a plain file name");

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Url.h"
+
 namespace {
 
 struct UrlParts {
@@ -29,28 +31,12 @@ std::string trim(const std::string& text) {
 }
 
 UrlParts partsOf(const std::string& url) {
+    const platform::Url split = platform::splitUrl(url);
     UrlParts parts;
-    size_t rest = 0;
-    const size_t scheme = url.find("://");
-    if (scheme != std::string::npos) {
-        parts.secure = lower(url.substr(0, scheme)) == "https";
-        rest = scheme + 3;
-    }
-    const size_t pathStart = url.find_first_of("/?#", rest);
-    std::string authority = url.substr(rest, pathStart == std::string::npos ? std::string::npos : pathStart - rest);
-    const size_t at = authority.rfind('@');
-    if (at != std::string::npos) {
-        authority = authority.substr(at + 1);
-    }
-    if (!authority.empty() && authority[0] == '[') {
-        parts.host = authority.substr(1, authority.find(']') - 1);
-    } else {
-        parts.host = authority.substr(0, authority.find(':'));
-    }
-    parts.host = lower(parts.host);
-    if (pathStart != std::string::npos && url[pathStart] == '/') {
-        const size_t end = url.find_first_of("?#", pathStart);
-        parts.path = url.substr(pathStart, end == std::string::npos ? std::string::npos : end - pathStart);
+    parts.secure = split.schemeIs("https");
+    parts.host = split.hostLowerCase();
+    if (!split.path.empty()) {
+        parts.path = split.path;
     }
     return parts;
 }

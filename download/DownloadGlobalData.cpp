@@ -16,6 +16,7 @@
 #include "download/FileSystemUtils.h"
 #include "download/HttpDownloader.h"
 #include "download/InjectedFaults.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -116,23 +117,10 @@ bool DownloadGlobalData::init(const DownloadInput& input) {
         DLE_ERROR("ERROR: serverfullpath is empty in input structure of DLE");
         return rejectInput();
     }
-    std::string scheme;
-    std::string remainder = input.serverPath;
-    if (size_t found = input.serverPath.find("://"); found != std::string::npos) {
-        scheme = input.serverPath.substr(0, found);
-        remainder = input.serverPath.substr(found + 3);
-    }
-    std::string hostPart = remainder;
-    std::string path;
-    if (size_t slash = remainder.find('/'); slash != std::string::npos) {
-        hostPart = remainder.substr(0, slash);
-        path = remainder.substr(slash + 1);
-    }
-    std::string portText;
-    if (size_t colon = hostPart.rfind(':'); colon != std::string::npos) {
-        portText = hostPart.substr(colon + 1);
-        hostPart = hostPart.substr(0, colon);
-    }
+    // The user info stays with the host: the URLs built from them carry it to the server.
+    const platform::Url parts = platform::splitUrl(input.serverPath);
+    std::string path = parts.target();
+    if (!path.empty() && path.front() == '/') path.erase(0, 1);
     std::string urlFileName = path;
     if (size_t slash = path.rfind('/'); slash != std::string::npos) urlFileName = path.substr(slash + 1);
     if (input.targetFileName.empty() && urlFileName.empty()) {
@@ -141,15 +129,11 @@ bool DownloadGlobalData::init(const DownloadInput& input) {
         return rejectInput();
     }
     p.serverPath = input.serverPath;
-    p.host = hostPart;
+    p.host = (parts.hasUserInfo ? parts.userInfo + "@" : "") + parts.hostInUrl();
     p.path = path;
-    p.isHttps = scheme == "https" ? 1 : 0;
-    p.port = p.isHttps ? 443 : 80;
-    if (!portText.empty()) {
-        uint64_t port = 0;
-        if (FileSystemUtils::stringToUInt64(portText.data(), portText.size(), port) && port <= 65535)
-            p.port = static_cast<uint32_t>(port);
-    }
+    p.isHttps = parts.schemeIs("https") ? 1 : 0;
+    // A port that names none leaves the scheme's own.
+    p.port = parts.port != 0 ? parts.port : p.isHttps ? 443 : 80;
     p.targetFolder = input.targetFolder.empty() ? "" : input.targetFolder + "/";
     p.targetFileName = input.targetFileName.empty() ? urlFileName : input.targetFileName;
     p.partialFileName = p.targetFileName + kPartialSuffix;

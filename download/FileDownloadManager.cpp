@@ -9,6 +9,7 @@
 #include "download/EngineTimings.h"
 #include "download/ErrorHandler.h"
 #include "download/HttpDownloader.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -66,14 +67,11 @@ int32_t FileDownloadManager::setCookie(const std::string& url) {
         globalData_.setLastError(-10, "cookie target url is empty. So, cannot set cookie from this url", 0, 1);
         return -3;
     }
-    std::string rest = url;
-    if (size_t found = url.find("://"); found != std::string::npos) rest = url.substr(found + 3);
-    std::string host = rest;
-    std::string path;
-    if (size_t slash = rest.find('/'); slash != std::string::npos) {
-        host = rest.substr(0, slash);
-        path = rest.substr(slash + 1);
-    }
+    // The scheme is the session's; the authority goes as written, the target without its "/".
+    const platform::Url parts = platform::splitUrl(url);
+    const std::string& host = parts.authority;
+    std::string path = parts.target();
+    if (!path.empty() && path.front() == '/') path.erase(0, 1);
     DownloadSessionPreference& preference = globalData_.getPreference();
     HttpDownloader downloader(globalData_.getProxyHolder(), &preference);
     downloader.init(globalData_.getProxyHolder(), &preference);

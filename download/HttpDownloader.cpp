@@ -14,6 +14,7 @@
 #include "download/EngineLogger.h"
 #include "download/EngineTimings.h"
 #include "download/ErrorHandler.h"
+#include "platform/Url.h"
 
 using platform::HttpErrorDomain;
 using platform::HttpFailure;
@@ -68,22 +69,19 @@ bool isRedirectStatus(long status) {
 
 // A Location value made absolute against the URL it came from.
 std::string resolveLocation(const std::string& base, const std::string& location) {
-    if (location.rfind("http://", 0) == 0 || location.rfind("https://", 0) == 0) {
+    const platform::Url target = platform::splitUrl(location);
+    if (target.schemeIs("http") || target.schemeIs("https")) {
         return location;
     }
-    const size_t scheme = base.find("://");
-    const size_t authorityEnd = base.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    const std::string origin = base.substr(0, authorityEnd);
+    const platform::Url from = platform::splitUrl(base);
     if (location.rfind("//", 0) == 0) {
-        return base.substr(0, scheme + 1) + location;
+        return from.scheme.empty() ? location : from.scheme + ":" + location;
     }
     if (!location.empty() && location[0] == '/') {
-        return origin + location;
+        return from.origin() + location;
     }
-    std::string directory = authorityEnd == std::string::npos ? "/" : base.substr(authorityEnd);
-    directory = directory.substr(0, directory.find_first_of("?#"));
-    directory = directory.substr(0, directory.rfind('/') + 1);
-    return origin + directory + location;
+    const std::string directory = from.path.empty() ? "/" : from.path.substr(0, from.path.rfind('/') + 1);
+    return from.origin() + directory + location;
 }
 
 // "bytes first-last/total" -> first, last; false when it is not that shape.

@@ -15,6 +15,7 @@
 #include "foundation/utils/StringUtils.h"
 #include "foundation/utils/XMLParser.h"
 #include "platform/Bundle.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -74,14 +75,7 @@ std::optional<float> InstallCurve::advance(double& installCounter) {
 void ZORWorkflowManager::resetInstallCurveForTesting() { processInstallCurve() = InstallCurve{}; }
 
 std::string ZORWorkflowManager::versionFileURL(const std::string& zameeurl) {
-    // The last "/" counts only inside the path: "https://host" has none there.
-    const size_t scheme = zameeurl.find("://");
-    const size_t authority = scheme == std::string::npos ? 0 : scheme + 3;
-    const size_t pathStart = zameeurl.find('/', authority);
-    if (pathStart == std::string::npos) {
-        return zameeurl + "/" + kVersionFileName;
-    }
-    return zameeurl.substr(0, zameeurl.rfind('/')) + "/" + kVersionFileName;
+    return platform::directoryOfUrl(zameeurl) + "/" + kVersionFileName;
 }
 
 std::optional<float> ZORWorkflowManager::transferProgress(int32_t manifestState, float percent,

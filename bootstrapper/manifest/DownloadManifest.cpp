@@ -5,6 +5,7 @@
 #include "download/DownloadPreference.h"
 #include "foundation/logging/Logger.h"
 #include "foundation/utils/XMLParser.h"
+#include "platform/Url.h"
 
 namespace {
 
@@ -240,8 +241,7 @@ bool DownloadManifest::stepManifest() {
                 return hardFailure();
             }
             currentAsset_ = assets_.begin();
-            const size_t slash = manifestURL_.rfind('/');
-            baseURL_ = slash == std::string::npos ? std::string() : manifestURL_.substr(0, slash);
+            baseURL_ = platform::directoryOfUrl(manifestURL_);
             return startValidationDownload(false);
         }
         case kDownloaderFatalError:

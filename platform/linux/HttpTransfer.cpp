@@ -11,6 +11,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/Url.h"
+
 namespace platform {
 namespace {
 
@@ -273,11 +275,12 @@ void HttpTransfer::start() {
     }
     curl_easy_setopt(easy, CURLOPT_PROXY, curl_->proxy.c_str());
     // CONNECT answers stay visible: libcurl keeps them for curl_easy_nextheader() only then.
-    curl_->tunnelling = !curl_->proxy.empty() && curl_->url.compare(0, 8, "https://") == 0;
+    curl_->tunnelling = !curl_->proxy.empty() && splitUrl(curl_->url).schemeIs("https");
     if (!curl_->proxy.empty() && !request_.proxyUserName.empty()) {
         curl_easy_setopt(easy, CURLOPT_PROXYUSERNAME, request_.proxyUserName.c_str());
         curl_easy_setopt(easy, CURLOPT_PROXYPASSWORD, request_.proxyPassword.c_str());
-        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_ANY));
+        // Basic goes out with the first request; any other method would cost a probe first.
+        curl_easy_setopt(easy, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
     }
 
     if (request_.offerServerCredentials) {

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/Url.h"
+
 namespace platform {
 namespace {
 
@@ -55,23 +57,7 @@ std::shared_ptr<const ProxySettings> currentSettings;
 
 }  // namespace
 
-std::string hostOfUrl(const std::string& url) {
-    std::string rest = url;
-    const auto scheme = rest.find("://");
-    if (scheme != std::string::npos) {
-        rest.erase(0, scheme + 3);
-    }
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    const auto at = rest.rfind('@');
-    if (at != std::string::npos) {
-        rest.erase(0, at + 1);
-    }
-    if (!rest.empty() && rest.front() == '[') {
-        const auto close = rest.find(']');
-        return lowerCase(close == std::string::npos ? rest.substr(1) : rest.substr(1, close - 1));
-    }
-    return lowerCase(rest.substr(0, rest.find(':')));
-}
+std::string hostOfUrl(const std::string& url) { return splitUrl(url).hostLowerCase(); }
 
 ProxySettings::ProxySettings(std::string httpProxy, std::string httpsProxy, std::string noProxy)
     : httpProxy_(trimmed(httpProxy)), httpsProxy_(trimmed(httpsProxy)), noProxy_(std::move(noProxy)) {
@@ -140,9 +126,11 @@ bool ProxySettings::bypasses(const std::string& host) const {
 }
 
 std::string ProxySettings::proxyFor(const std::string& url) const {
-    const std::string scheme = lowerCase(url.substr(0, url.find("://")));
-    const std::string& proxy = scheme == "https" ? httpsProxy_ : scheme == "http" ? httpProxy_ : std::string();
-    if (proxy.empty() || bypasses(hostOfUrl(url))) {
+    const Url parts = splitUrl(url);
+    const std::string& proxy = parts.schemeIs("https")  ? httpsProxy_
+                               : parts.schemeIs("http") ? httpProxy_
+                                                        : std::string();
+    if (proxy.empty() || bypasses(parts.hostLowerCase())) {
         return {};
     }
     return proxy;

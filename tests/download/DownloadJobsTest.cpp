@@ -71,6 +71,47 @@ protected:
 
 };
 
+// What init takes from the server path: the requests' host (user info kept), port, scheme, path
+// and the file name the path gives.
+TEST_F(DownloadJobsTest, ServerPathGivesHostPortSchemePathAndFileName) {
+    struct Case {
+        const char* serverPath;
+        const char* host;
+        uint32_t port;
+        uint8_t https;
+        const char* path;
+        const char* fileName;
+    } cases[] = {
+        {"http://h.example/dir/f.bin", "h.example", 80, 0, "dir/f.bin", "f.bin"},
+        {"HTTPS://h.example/f.bin", "h.example", 443, 1, "f.bin", "f.bin"},
+        {"https://h.example:8443/f.bin", "h.example", 8443, 1, "f.bin", "f.bin"},
+        {"http://[::1]/f.bin", "[::1]", 80, 0, "f.bin", "f.bin"},
+        {"http://[::1]:8080/f.bin", "[::1]", 8080, 0, "f.bin", "f.bin"},
+        {"http://u:p@h.example/f.bin", "u:p@h.example", 80, 0, "f.bin", "f.bin"},
+        {"http://u:p@h.example:81/f.bin", "u:p@h.example", 81, 0, "f.bin", "f.bin"},
+        // A port that names none leaves the scheme's own.
+        {"http://h.example:99999/f.bin", "h.example", 80, 0, "f.bin", "f.bin"},
+        {"https://h.example:x/f.bin", "h.example", 443, 1, "f.bin", "f.bin"},
+        {"h.example:8080/f.bin", "h.example", 8080, 0, "f.bin", "f.bin"},
+        // The query stays in the path, and a "/" in it ends the file name's search.
+        {"http://h.example/get?name=a/b.bin", "h.example", 80, 0, "get?name=a/b.bin", "b.bin"},
+        {"http://h.example/f.bin?v=2", "h.example", 80, 0, "f.bin?v=2", "f.bin?v=2"},
+    };
+    for (const Case& c : cases) {
+        DownloadGlobalData data;
+        DownloadInput in = input();
+        in.serverPath = c.serverPath;
+        in.targetFileName.clear();
+        ASSERT_TRUE(data.init(in)) << c.serverPath;
+        const DownloadSessionPreference& p = data.getPreference();
+        EXPECT_EQ(p.host, c.host) << c.serverPath;
+        EXPECT_EQ(p.port, c.port) << c.serverPath;
+        EXPECT_EQ(p.isHttps, c.https) << c.serverPath;
+        EXPECT_EQ(p.path, c.path) << c.serverPath;
+        EXPECT_EQ(p.targetFileName, c.fileName) << c.serverPath;
+    }
+}
+
 TEST_F(DownloadJobsTest, ARestartedSingleStreamDropsThePiecesOfItsEarlierAttempt) {
     const Bytes bytes = randomBytes(4 * kChunk + kChunk / 2, 3);
     serve(bytes, R"("ranges":false)");

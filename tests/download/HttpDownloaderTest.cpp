@@ -382,6 +382,27 @@ TEST_F(HttpDownloaderTest, RedirectsAreFollowedWithTheirCookies) {
     EXPECT_EQ(lastErrorOf(*looping).errorType, 15);
 }
 
+TEST_F(HttpDownloaderTest, RedirectLocationsResolveAgainstTheRequestUrl) {
+    const std::string origin = "127.0.0.1:" + std::to_string(server_->port());
+    const std::string locations[] = {
+        "/dir/real.bin",
+        "real.bin",                           // beside /dir/f.bin
+        "HTTP://" + origin + "/dir/real.bin",  // any case of the scheme is absolute
+        "//" + origin + "/dir/real.bin",
+    };
+    server_->setScenario(R"({"path":"/dir/real.bin","body":"the real thing"})");
+    preference_.path = "dir/f.bin";
+    for (const std::string& location : locations) {
+        server_->setScenario(R"({"path":"/dir/f.bin","size":0,"statuses":[{"status":302,"headers":{"Location":")" +
+                             location + R"("}}]})");
+        auto d = downloader();
+        ASSERT_TRUE(d->openRequest()) << location;
+        std::string body;
+        EXPECT_EQ(readAll(*d, body, 4096), HttpDownloader::kReadEnd) << location;
+        EXPECT_EQ(body, "the real thing") << location;
+    }
+}
+
 TEST_F(HttpDownloaderTest, CancelFromAnotherThreadEndsAStalledReadAtOnce) {
     engineTimings().stallTimeoutSeconds = 60;
     server_->setScenario(R"({"path":"/f.bin","size":100000,"faults":[{"kind":"stall","after_bytes":100,"seconds":30}]})");

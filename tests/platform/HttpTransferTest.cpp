@@ -337,6 +337,8 @@ TEST_F(HttpTransferTls, AuthenticatingProxy_PlainAndTunnelled) {
             {"plain, wrong password", plain.baseUrl() + "/", "user", "wrong", HttpFailure::None, 401, 0},
             {"tunnel, no credentials", tls.baseUrl() + "/", "", "", HttpFailure::ProxyAuthRequired, 0, 407},
             {"tunnel, credentials", tls.baseUrl() + "/", "user", "secret", HttpFailure::None, 200, 200},
+            {"tunnel, upper-case scheme", "HTTPS" + tls.baseUrl().substr(5) + "/", "user", "secret", HttpFailure::None,
+             200, 200},
             {"tunnel, wrong password", tls.baseUrl() + "/", "user", "wrong", HttpFailure::ProxyRefused, 0, 401},
         };
         for (const auto& c : cases) {

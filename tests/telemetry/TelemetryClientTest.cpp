@@ -274,6 +274,8 @@ TEST_F(TelemetryClient, ProxyCredentialsFromInitAnswerTheProxy) {
     const char* event = makeEvent();
     EXPECT_EQ(dezSendEvent(cad, event, 1), 0);
     EXPECT_NE(proxy.requests().back().find("POST http://events.test/hsmessaging/rest HTTP/1.1"), std::string::npos);
+    // One POST without credentials, one with Basic: no probe for the method in between.
+    EXPECT_EQ(proxy.requests().size(), 2u);
 
     EXPECT_EQ(dezSetProxyAuthentication("user", "wrong"), 0);
     const char* second = makeEvent();

@@ -129,6 +129,10 @@ const UrlCase kUrlCases[] = {
     {"https://host.example", "https://host.example/version.xml"},
     {"http://127.0.0.1:8080", "http://127.0.0.1:8080/version.xml"},
     {"http://127.0.0.1:8080/a/b/c/manifest.xml?x=1", "http://127.0.0.1:8080/a/b/c/version.xml"},
+    // A "/" in the query or a query without a path is no folder.
+    {"https://host.example/product/manifest.xml?sig=a/b", "https://host.example/product/version.xml"},
+    {"https://host.example?x=/y", "https://host.example/version.xml"},
+    {"http://[::1]:8080/manifest.xml", "http://[::1]:8080/version.xml"},
     {"manifest.xml", "manifest.xml/version.xml"},
     {"folder/manifest.xml", "folder/version.xml"},
     {"", "/version.xml"},

@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "platform/ProxySettings.h"
@@ -382,6 +384,32 @@ TEST_F(HTTPConnectorTest, ProxyAuthenticationRetries_Tinyproxy) {
         }
     }
     ::unsetenv("SSL_CERT_FILE");
+    test_support::removeTree(folder);
+}
+
+// The POST carries no body: tinyproxy closes a connection it answered 407 without reading the
+// rest, and a body still on the way turns that answer into a reset.
+TEST_F(HTTPConnectorTest, ProxyCredentialsCostOneRetry_Tinyproxy) {
+    const std::string folder = test_support::makeTemporaryFolder("connector-proxy-count");
+    {
+        test_peers::TinyproxyProcess tinyproxy(folder, "user", "secret");
+        ASSERT_TRUE(tinyproxy.running());
+        LoopbackHttpPeer origin([](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "p")); });
+        setProxy(tinyproxy.url());
+        HTTPConnector connector;
+        ASSERT_TRUE(connector.setProxyCredentials("user", "secret"));
+        std::string body;
+        EXPECT_EQ(connector.sendHTTPRequest(requestTo(origin, "POST", "/hsmessaging/rest"), nullptr, body), 0);
+        EXPECT_EQ(origin.requests().size(), 1u);
+    }
+    // Every request line tinyproxy read, answered 407 or passed on; the log is whole once it exited.
+    std::ifstream in(folder + "/tinyproxy.log");
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t posts = 0;
+    for (std::size_t at = log.find("POST http://"); at != std::string::npos; at = log.find("POST http://", at + 1)) {
+        ++posts;
+    }
+    EXPECT_EQ(posts, 2u) << "one without credentials, one with Basic\n" << log;
     test_support::removeTree(folder);
 }
 
