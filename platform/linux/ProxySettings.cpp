@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 namespace platform {
 namespace {
@@ -50,8 +51,8 @@ std::string hostOfEntry(std::string entry) {
     return entry;
 }
 
-std::mutex currentMutex;
-std::shared_ptr<const ProxySettings> currentSettings;
+Mutex currentMutex;
+std::shared_ptr<const ProxySettings> currentSettings GUARDED_BY(currentMutex);
 
 }  // namespace
 
@@ -109,7 +110,7 @@ std::shared_ptr<const ProxySettings> ProxySettings::fromEnvironment() {
 }
 
 std::shared_ptr<const ProxySettings> ProxySettings::current() {
-    std::lock_guard<std::mutex> lock(currentMutex);
+    MutexLock lock(currentMutex);
     if (!currentSettings) {
         currentSettings = fromEnvironment();
     }
@@ -118,7 +119,7 @@ std::shared_ptr<const ProxySettings> ProxySettings::current() {
 
 std::shared_ptr<const ProxySettings> ProxySettings::refresh() {
     auto fresh = fromEnvironment();
-    std::lock_guard<std::mutex> lock(currentMutex);
+    MutexLock lock(currentMutex);
     currentSettings = fresh;
     return fresh;
 }
