@@ -407,6 +407,8 @@ bool DownloadGlobalData::initializeFileDownload() {
     if (!validateFilePart()) return false;
     createdDirectory_ = false;
     outputFile_.close();
+    // This run's serializer thread is the file's writer from here on.
+    outputWriter_.detach();
     metaFile_.close();
     bool resume = p.useMetaFile && !p.singleStreamInEffect && FileSystemUtils::fileExists(metaPath()) &&
                   FileSystemUtils::fileExists(partialPath()) && tryResumeCandidate();
@@ -480,14 +482,14 @@ void DownloadGlobalData::releasePendingSerialization(uint64_t length) {
     uint64_t left = pendingSerializationBytes -= length;
     if (left > kResumePendingSerializationBytes || left + length <= kResumePendingSerializationBytes) return;
     // Crossing the resume mark: taking the lock orders this against a worker between its test and its wait.
-    { std::lock_guard<std::mutex> hold(roomLock_); }
-    roomChanged_.notify_all();
+    { platform::MutexLock hold(roomLock_); }
+    roomChanged_.signalAll();
 }
 
 bool DownloadGlobalData::waitForSerializerRoom(std::chrono::milliseconds limit) {
-    std::unique_lock<std::mutex> hold(roomLock_);
-    return roomChanged_.wait_for(hold, limit,
-                                 [this] { return pendingSerializationBytes.load() <= kResumePendingSerializationBytes; });
+    platform::MutexLock hold(roomLock_);
+    return roomChanged_.waitFor(roomLock_, limit,
+                                [this] { return pendingSerializationBytes.load() <= kResumePendingSerializationBytes; });
 }
 
 bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment, uint32_t jobId, uint32_t bufferOffset,

@@ -3,11 +3,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,6 +21,8 @@
 #include "download/ProxySettingsHolder.h"
 #include "download/Segment.h"
 #include "download/ZAMDFileManager.h"
+#include "platform/Mutex.h"
+#include "platform/ThreadChecker.h"
 
 // Activity of one download worker thread; written by the worker, read by the controller.
 struct ThreadActivity {
@@ -58,6 +58,8 @@ public:
     bool hasIntercept(int type) EXCLUDES(interceptLock_);
     JobPoolContainer& getJobPool() { return jobPool_; }
     FileHandler& getOutputFile() { return outputFile_; }
+    // Debug builds: stops a write to the partial file from any thread but this run's serializer.
+    void assertOutputWriter() const { outputWriter_.check("the partial file"); }
     ZAMDFileManager& getMetaFile() { return metaFile_; }
     SegmentPool& getSegmentPool() { return segmentPool_; }
     ProxySettingsHolder* getProxyHolder() { return &proxyHolder_; }
@@ -147,9 +149,11 @@ private:
     // One bit per event type that has an intercept: an event nobody listens to never waits for the
     // lock that a slow callback of another event holds.
     std::atomic<uint64_t> registeredTypes_{0};
-    std::mutex roomLock_;
-    std::condition_variable roomChanged_;
+    // Guards no field: it orders a worker's test of the backlog against the release that wakes it.
+    platform::Mutex roomLock_;
+    platform::CondVar roomChanged_;
     FileHandler outputFile_;
+    [[no_unique_address]] platform::ThreadChecker outputWriter_;
     bool initialized_ = false;
     bool createdDirectory_ = false;
     bool createdFile_ = false;

@@ -2,10 +2,9 @@
 #include "download/EngineLogger.h"
 
 #include <memory>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 
+#include "platform/Mutex.h"
 #include "platform/UserFolders.h"
 
 #include "foundation/logging/Logger.h"
@@ -23,12 +22,12 @@ struct EngineLoggerState {
     zezu::LogTargetDefault* target = nullptr;
 };
 
-std::shared_mutex& stateMutex() {
-    static std::shared_mutex mutex;
+platform::SharedMutex& stateMutex() {
+    static platform::SharedMutex mutex;
     return mutex;
 }
-int references = 0;  // guarded by stateMutex()
-std::unique_ptr<EngineLoggerState> state;  // guarded by stateMutex()
+int references GUARDED_BY(stateMutex()) = 0;
+std::unique_ptr<EngineLoggerState> state GUARDED_BY(stateMutex());
 
 std::string logFolder() {
     std::string home;
@@ -65,11 +64,11 @@ void destroyState(std::unique_ptr<EngineLoggerState> old) {
     old.reset();
 }
 
-void writeLocked(Level level, const char* format, va_list arguments) {
+void writeLocked(Level level, const char* format, va_list arguments) REQUIRES_SHARED(stateMutex()) {
     if (state) state->logger.logit(static_cast<zezu::Log_Level>(level), "", "", format, arguments);
 }
 
-void writeBanner(Level level, const char* format, ...) {
+void writeBanner(Level level, const char* format, ...) REQUIRES_SHARED(stateMutex()) {
     va_list arguments;
     va_start(arguments, format);
     writeLocked(level, format, arguments);
@@ -79,7 +78,7 @@ void writeBanner(Level level, const char* format, ...) {
 }  // namespace
 
 void acquire() {
-    std::unique_lock lock(stateMutex());
+    platform::WriterLock lock(stateMutex());
     if (references++ == 0 || !state) state = createState();
     writeBanner(Level::Info, "*******************start of Download****************");
     writeBanner(Level::Info, "RUZ Version is %s", "3.9.5.13");
@@ -88,24 +87,24 @@ void acquire() {
 void release() {
     std::unique_ptr<EngineLoggerState> old;
     {
-        std::unique_lock lock(stateMutex());
+        platform::WriterLock lock(stateMutex());
         if (references > 0 && --references == 0) old = std::move(state);
     }
     destroyState(std::move(old));
 }
 
 void writeEndBanner() {
-    std::shared_lock lock(stateMutex());
+    platform::ReaderLock lock(stateMutex());
     writeBanner(Level::Info, "*******************End****************\n\n");
 }
 
 int referenceCount() {
-    std::shared_lock lock(stateMutex());
+    platform::ReaderLock lock(stateMutex());
     return references;
 }
 
 void writeV(Level level, const char* format, va_list arguments) {
-    std::shared_lock lock(stateMutex());
+    platform::ReaderLock lock(stateMutex());
     writeLocked(level, format, arguments);
 }
 

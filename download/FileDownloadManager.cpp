@@ -251,7 +251,7 @@ int32_t FileDownloadManager::start() {
     }
     finished_ = false;
     {
-        std::lock_guard<std::mutex> guard(requestLock_);
+        platform::MutexLock guard(requestLock_);
         requestsCancelled_ = false;
     }
     deadConnections_ = 0;
@@ -320,7 +320,7 @@ int32_t FileDownloadManager::start() {
 }
 
 bool FileDownloadManager::pauseThreads() {
-    std::lock_guard<std::mutex> control(threadControlLock_);
+    platform::MutexLock control(threadControlLock_);
     int32_t running = kManagerRunning;
     if (!state_.compare_exchange_strong(running, kManagerPauseRequested)) return false;
     threadPool_.pauseAll();
@@ -372,7 +372,7 @@ int32_t FileDownloadManager::resume() {
             return -999;
         }
     }
-    std::lock_guard<std::mutex> control(threadControlLock_);
+    platform::MutexLock control(threadControlLock_);
     state_ = kManagerRunning;
     threadPool_.resumeActive();
     if (serializerThread_) serializerThread_->run();
@@ -382,7 +382,7 @@ int32_t FileDownloadManager::resume() {
 
 int32_t FileDownloadManager::terminate() {
     if (!initialized_) return -4;
-    std::lock_guard<std::mutex> guard(terminateLock_);
+    platform::MutexLock guard(terminateLock_);
     state_ = kManagerStopping;
     threadPool_.closeAll();
     if (serializerThread_) {
@@ -496,13 +496,13 @@ bool FileDownloadManager::fetchETAGValueFromServer(std::string& etag) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(requestLock_);
+        platform::MutexLock guard(requestLock_);
         if (requestsCancelled_) return false;
         openRequests_.push_back(&downloader);
     }
     bool sent = downloader.createAndSendRequest(preference.path);
     {
-        std::lock_guard<std::mutex> guard(requestLock_);
+        platform::MutexLock guard(requestLock_);
         openRequests_.erase(std::find(openRequests_.begin(), openRequests_.end(), &downloader));
     }
     if (!sent) {
@@ -520,7 +520,7 @@ bool FileDownloadManager::fetchETAGValueFromServer(std::string& etag) {
 }
 
 void FileDownloadManager::cancelOpenRequests() {
-    std::lock_guard<std::mutex> guard(requestLock_);
+    platform::MutexLock guard(requestLock_);
     requestsCancelled_ = true;
     for (HttpDownloader* request : openRequests_) request->cancel();
 }
@@ -595,7 +595,7 @@ void FileDownloadManager::processErrors() {
             DLE_INFO("some intermittent error. Retrying now (after wait). Error code is %d and error type is %d",
                      info.extendedErrorCode, info.errorType);
             {
-                std::lock_guard<std::mutex> control(threadControlLock_);
+                platform::MutexLock control(threadControlLock_);
                 // A client pause or stop during the wait stands.
                 if (state_ == kManagerRunning) threadPool_.resumeActive();
             }
@@ -662,7 +662,7 @@ void FileDownloadManager::adjustThreadCount(AdaptiveThreadController& adaptive) 
     int32_t decision = adaptive.evaluate(valid);
     if (!valid) return;
     ticksSinceThreadChange_ = 0;
-    std::lock_guard<std::mutex> control(threadControlLock_);
+    platform::MutexLock control(threadControlLock_);
     if (state_ != kManagerRunning) return;
     if (decision == kAdaptiveDamp) {
         if (active >= 2) {
@@ -723,7 +723,7 @@ void FileDownloadManager::controllerLoop() {
     DownloadSessionPreference& preference = globalData_.getPreference();
     const EngineTimings& timings = engineTimings();
     {
-        std::lock_guard<std::mutex> control(threadControlLock_);
+        platform::MutexLock control(threadControlLock_);
         if (state_ == kManagerRunning) {
             if (runAdaptive_) {
                 for (uint32_t i = 0; i < runThreadCount_; i += 2) threadPool_.activateNextThread();

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "download/HttpDownloader.h"
 #include "download/Mutex.h"
 #include "download/WorkerThread.h"
+#include "platform/Mutex.h"
 
 enum ManagerState : int32_t {
     kManagerPauseRequested = 0,
@@ -51,12 +51,12 @@ public:
 
 private:
     // -4 when not initialized, 20 while running (with the last error set), else 0.
-    int32_t refuseUnlessIdle();
-    int32_t createSegments();
-    int32_t createSegmentsFromDisk();
-    int32_t createSingleSegment();
-    int32_t terminate();
-    void cleanup();
+    int32_t refuseUnlessIdle() REQUIRES(managerLock_);
+    int32_t createSegments() REQUIRES(managerLock_);
+    int32_t createSegmentsFromDisk() REQUIRES(managerLock_);
+    int32_t createSingleSegment() REQUIRES(managerLock_);
+    int32_t terminate() EXCLUDES(terminateLock_);
+    void cleanup() REQUIRES(managerLock_);
     void joinControllerThread();
     void controllerLoop();
     void finalise();
@@ -65,12 +65,12 @@ private:
     void reportThreadStatus();
     void adjustThreadCount(AdaptiveThreadController& adaptive);
     bool hasETagChanged();
-    bool fetchETAGValueFromServer(std::string& etag);
+    bool fetchETAGValueFromServer(std::string& etag) EXCLUDES(requestLock_);
     // Ends the ETag requests under way (the controller's after a fatal error), and any started
     // before the next start, so that stop and close never wait on a silent server.
-    void cancelOpenRequests();
+    void cancelOpenRequests() EXCLUDES(requestLock_);
     // Pauses the threads without the manager lock, so the controller can use it too.
-    bool pauseThreads();
+    bool pauseThreads() EXCLUDES(threadControlLock_);
     void sendProgress();
     void sleepUnlessStopping(uint64_t milliseconds);
     bool createSegmentJob(uint32_t index, uint64_t start, uint32_t size, uint32_t recorded);
@@ -87,6 +87,7 @@ private:
     std::thread controllerThread_;
     bool noMetaFile_ = false;
     std::atomic<bool> initialized_{false};
+    // Serialises the client operations above and guards no field: the controller never takes it.
     Mutex managerLock_;
     int32_t deadConnections_ = 0;
     uint32_t ticksSinceThreadChange_ = 0;
@@ -100,9 +101,9 @@ private:
     // This run's thread control, fixed at start: a preference set while paused applies to the next start.
     bool runAdaptive_ = false;
     bool runNewAdaptive_ = false;
-    std::mutex terminateLock_;     // the controller and a client stop may both end the threads
-    std::mutex threadControlLock_; // pause and resume of the threads, never held while waiting on managerLock_
-    std::mutex requestLock_;       // guards the two below
-    std::vector<HttpDownloader*> openRequests_;
-    bool requestsCancelled_ = false;
+    platform::Mutex terminateLock_;      // the controller and a client stop may both end the threads
+    platform::Mutex threadControlLock_;  // pause and resume of the threads, never held while waiting on managerLock_
+    platform::Mutex requestLock_;
+    std::vector<HttpDownloader*> openRequests_ GUARDED_BY(requestLock_);
+    bool requestsCancelled_ GUARDED_BY(requestLock_) = false;
 };

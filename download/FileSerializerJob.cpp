@@ -40,6 +40,7 @@ int FileSerializerJob::run(uint32_t) {
         setState(kJobFinished);
         return kJobDone;
     }
+    if (length_ > 0) data.assertOutputWriter();
     if (length_ > 0 && !data.getOutputFile().writeSegment(fileOffset_, buffer_.get() + bufferOffset_, length_)) {
         data.getOutputFile().getLastError(error_);
         data.addError(error_);

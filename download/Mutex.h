@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 
+#include "platform/Mutex.h"
 #include "platform/ThreadAnnotations.h"
 
 // A non-recursive pthread mutex. The constructor runs `init` and the destructor `destroy`,
@@ -24,17 +25,8 @@ private:
     bool initialized_ = false;
 };
 
-// Holds a Mutex for one scope.
-class SCOPED_CAPABILITY MutexLock {
-public:
-    explicit MutexLock(Mutex& mutex) ACQUIRE(mutex) : mutex_(mutex) { mutex_.lock(); }
-    ~MutexLock() RELEASE() { mutex_.unlock(); }
-    MutexLock(const MutexLock&) = delete;
-    MutexLock& operator=(const MutexLock&) = delete;
-
-private:
-    Mutex& mutex_;
-};
+// Holds a Mutex for one scope; the same scoped holder as the platform's own mutex.
+using MutexLock = platform::ScopedLock<Mutex>;
 
 namespace engine_mutex_detail {
 // Logs the failure and ends the process at once with `status`. Exposed for the death tests.

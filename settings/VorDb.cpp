@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 
+#include "platform/Mutex.h"
 #include "settings/SettingsLog.h"
 
 bool vorDb::m_RecreateFileOnPermIssue = true;
@@ -26,12 +26,12 @@ constexpr const char* kCreateDataTable =
 constexpr const char* kCreateMetaTable =
     "CREATE TABLE IF NOT EXISTS vor_meta ( key varchar(25), value TEXT, constraint pk PRIMARY KEY (key) )";
 
-std::mutex& policyMutex() {
-    static std::mutex mutex;
+platform::Mutex& policyMutex() {
+    static platform::Mutex mutex;
     return mutex;
 }
 
-VorBusyPolicy& currentPolicy() {
+VorBusyPolicy& currentPolicy() REQUIRES(policyMutex()) {
     static VorBusyPolicy policy;
     return policy;
 }
@@ -256,12 +256,12 @@ int setFileAttributesToDefault(const std::string& path) {
 }
 
 void vorDb::setBusyPolicy(const VorBusyPolicy& policy) {
-    std::lock_guard<std::mutex> guard(policyMutex());
+    platform::MutexLock guard(policyMutex());
     currentPolicy() = policy;
 }
 
 VorBusyPolicy vorDb::busyPolicy() {
-    std::lock_guard<std::mutex> guard(policyMutex());
+    platform::MutexLock guard(policyMutex());
     return currentPolicy();
 }
 

@@ -3,16 +3,16 @@
 
 #include <unistd.h>
 
-#include <mutex>
 #include <system_error>
 
+#include "platform/Mutex.h"
 #include "telemetry/DEZManager.h"
 #include "telemetry/TelemetryLog.h"
 
 namespace DEZFramework {
 namespace {
 
-std::mutex instanceLock;  // the process-wide creation lock, there from program start
+platform::Mutex instanceLock;  // the process-wide creation lock, there from program start
 std::atomic<AsynchEventProcessor*> instance{nullptr};
 std::atomic<long long> stopWaitMilliseconds{-1};  // -1: one request deadline
 
@@ -25,7 +25,7 @@ AsynchEventProcessor* AsynchEventProcessor::getInstance() {
     if (existing) {
         return existing;
     }
-    std::lock_guard<std::mutex> hold(instanceLock);
+    platform::MutexLock hold(instanceLock);
     if (!instance.load()) {
         instance.store(new AsynchEventProcessor());
     }
@@ -33,7 +33,7 @@ AsynchEventProcessor* AsynchEventProcessor::getInstance() {
 }
 
 bool AsynchEventProcessor::finalize() {
-    std::lock_guard<std::mutex> hold(instanceLock);
+    platform::MutexLock hold(instanceLock);
     delete instance.exchange(nullptr);
     return true;
 }

@@ -20,7 +20,7 @@
 namespace DEZFramework {
 namespace {
 
-std::mutex instanceLock;  // the process-wide creation lock, there from program start
+platform::Mutex instanceLock;  // the process-wide creation lock, there from program start
 std::atomic<DEZManager*> instance{nullptr};
 std::atomic<int32_t> requestTimeout{30};
 
@@ -85,7 +85,7 @@ DEZManager* DEZManager::getInstance() {
     if (existing) {
         return existing;
     }
-    std::lock_guard<std::mutex> hold(instanceLock);
+    platform::MutexLock hold(instanceLock);
     if (!instance.load()) {
         instance.store(new DEZManager());
     }
@@ -96,7 +96,7 @@ int DEZManager::shutDown() {
     if (!instance.load()) {
         return 0;
     }
-    std::lock_guard<std::mutex> hold(instanceLock);
+    platform::MutexLock hold(instanceLock);
     // The sender goes first: its thread still sends events that belong to the manager.
     AsynchEventProcessor::finalize();
     delete instance.load();
@@ -114,12 +114,12 @@ int32_t DEZManager::requestTimeoutSeconds() { return requestTimeout.load(); }
 void DEZManager::setRequestTimeoutForTesting(int32_t seconds) { requestTimeout.store(seconds); }
 
 std::string DEZManager::getBaseURL() {
-    std::lock_guard<std::mutex> hold(settingsMutex);
+    platform::MutexLock hold(settingsMutex);
     return baseURL;
 }
 
 std::string DEZManager::getPath() {
-    std::lock_guard<std::mutex> hold(settingsMutex);
+    platform::MutexLock hold(settingsMutex);
     return path;
 }
 
@@ -128,7 +128,7 @@ int DEZManager::init(void* newLogger, DEZ_Environment environment, const char* u
     const Endpoint endpoint = endpointOf(environment);
     const char* override = std::getenv(kEventServiceUrlVariable);
     {
-        std::lock_guard<std::mutex> hold(settingsMutex);
+        platform::MutexLock hold(settingsMutex);
         baseURL = override && *override ? override : std::string("https://") + endpoint.host;
         path = endpoint.path;
     }
@@ -138,7 +138,7 @@ int DEZManager::init(void* newLogger, DEZ_Environment environment, const char* u
 }
 
 int DEZManager::setProxyAuthentication(const char* userName, const char* password) {
-    std::lock_guard<std::mutex> hold(settingsMutex);
+    platform::MutexLock hold(settingsMutex);
     if (userName) {
         proxyUserName = nativeToUTF8(userName);
     }
@@ -315,7 +315,7 @@ int DEZManager::sendRawXMLToDEZ(const std::string& xml) {
     ZEZUUtils::HTTPConnector connector;
     ZEZUUtils::HTTPRequest request;
     {
-        std::lock_guard<std::mutex> hold(settingsMutex);
+        platform::MutexLock hold(settingsMutex);
         // Its complaint about an empty user name goes to the process-wide hooks: no logger yet.
         connector.setProxyCredentials(proxyUserName, proxyPassword);
         request.baseURL = baseURL;

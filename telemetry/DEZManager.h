@@ -4,10 +4,10 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 
+#include "platform/Mutex.h"
 #include "telemetry/DEZData.h"
 #include "telemetry/DEZInterface.h"
 #include "telemetry/HostedServicesEvent.h"
@@ -37,8 +37,8 @@ public:
     int sendEvent(DEZData* data);
     int sendRawXMLToDEZ(const std::string& xml);
 
-    std::string getBaseURL();
-    std::string getPath();
+    std::string getBaseURL() EXCLUDES(settingsMutex);
+    std::string getPath() EXCLUDES(settingsMutex);
 
     // The per-attempt deadline of a send, in seconds (30 unless a test sets another).
     static int32_t requestTimeoutSeconds();
@@ -62,15 +62,15 @@ private:
     static DEZData* findData(EventMap& map, const char* eventGuid);
     static bool moveEvent(EventMap& from, EventMap& to, const char* eventGuid);
 
-    std::mutex settingsMutex;  // the endpoint and credentials, set by callers, read by the sender
-    std::string baseURL;
-    std::string path;
+    platform::Mutex settingsMutex;  // the endpoint and credentials, set by callers, read by the sender
+    std::string baseURL GUARDED_BY(settingsMutex);
+    std::string path GUARDED_BY(settingsMutex);
     std::atomic<void*> logger{nullptr};
     ObjectMap<std::string, std::pair<std::string, std::string>> cadMap;  // GUID -> (XML, event source)
     EventMap pendingEvents;
     EventMap sentEvents;
-    std::string proxyUserName;
-    std::string proxyPassword;
+    std::string proxyUserName GUARDED_BY(settingsMutex);
+    std::string proxyPassword GUARDED_BY(settingsMutex);
 };
 
 // The id every event carries: the first 38 characters of the workflow-id file, or a new

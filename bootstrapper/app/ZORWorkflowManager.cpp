@@ -63,6 +63,8 @@ bool ZORWorkflowManager::startThread() {
         stopThread();
         running_.store(true);
     }
+    // The state machine passes to the new worker.
+    worker_.detach();
     try {
         thread_ = std::thread(&ZORWorkflowManager::threadProc, this);
     } catch (const std::system_error& failure) {
@@ -104,6 +106,7 @@ void ZORWorkflowManager::threadProc() {
 }
 
 bool ZORWorkflowManager::dispatchUserAction() {
+    worker_.check("ZORWorkflowManager");
     const int32_t code = session_->takeUserAction();
     switch (code) {
     case user_action::kWaiting:

@@ -14,6 +14,7 @@
 #include "bootstrapper/support/SystemCheck.h"
 #include "foundation/locks/ZRVSemaphoreLock.h"
 #include "foundation/logging/Logger.h"
+#include "platform/ThreadChecker.h"
 
 class ViewMediator;
 class ZORSessionProxy;
@@ -154,6 +155,8 @@ private:
     int32_t lockWaitCountdown_ = 20;
     std::atomic<bool> running_{false};
     std::unique_ptr<zezu::Logger> logger_;
+    // The user actions and the steps run on one thread: the worker, or a test's own thread.
+    [[no_unique_address]] platform::ThreadChecker worker_;
 
     // Seams, read once at init.
     std::string lockKeyPath_;

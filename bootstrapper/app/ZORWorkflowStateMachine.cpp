@@ -136,6 +136,7 @@ bool ZORWorkflowManager::otherInstancesRunning() {
 }
 
 void ZORWorkflowManager::stepStateMachine() {
+    worker_.check("ZORWorkflowManager");
     switch (session_->state) {
     case bootstrap_state::kInitialScreen:
         stepInitialScreen();

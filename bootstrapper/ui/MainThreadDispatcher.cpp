@@ -35,7 +35,7 @@ bool MainThreadDispatcher::enqueue(int key, Task task) {
     bool wake = false;
     bool queued = false;
     {
-        Guard guard(lock_);
+        platform::MutexLock guard(lock_);
         if (closed_) {
             replaced = std::move(task);
         } else {
@@ -66,7 +66,7 @@ bool MainThreadDispatcher::request(RequestTask show) {
     }
     std::uint64_t id = 0;
     {
-        Guard guard(lock_);
+        platform::MutexLock guard(lock_);
         if (closed_) {
             return false;
         }
@@ -75,9 +75,9 @@ bool MainThreadDispatcher::request(RequestTask show) {
     if (!enqueue(-1, [show = std::move(show), id]() { show(id); })) {
         return false;
     }
-    Guard guard(lock_);
+    platform::MutexLock guard(lock_);
     while (!closed_ && !answered(id)) {
-        answeredOrClosed_.wait(guard);
+        answeredOrClosed_.wait(lock_);
     }
     const bool wasAnswered = answered(id);
     completed_.erase(id);
@@ -86,24 +86,24 @@ bool MainThreadDispatcher::request(RequestTask show) {
 
 void MainThreadDispatcher::complete(std::uint64_t requestId) {
     {
-        Guard guard(lock_);
+        platform::MutexLock guard(lock_);
         if (closed_) {
             return;
         }
         completed_.insert(requestId);
     }
-    answeredOrClosed_.notify_all();
+    answeredOrClosed_.signalAll();
 }
 
 bool MainThreadDispatcher::serve(const std::function<bool()>& mayContinue) {
     {
-        Guard guard(lock_);
+        platform::MutexLock guard(lock_);
         wakePending_ = false;
     }
     for (bool first = true;; first = false) {
         // Asked outside the lock: the toolkit side may look at anything, this queue included.
         if (!first && mayContinue && hasQueued() && !mayContinue()) {
-            Guard guard(lock_);
+            platform::MutexLock guard(lock_);
             if (closed_ || queue_.empty()) {
                 return false;
             }
@@ -112,7 +112,7 @@ bool MainThreadDispatcher::serve(const std::function<bool()>& mayContinue) {
         }
         Task task;
         {
-            Guard guard(lock_);
+            platform::MutexLock guard(lock_);
             if (closed_ || queue_.empty()) {
                 return false;
             }
@@ -126,14 +126,14 @@ bool MainThreadDispatcher::serve(const std::function<bool()>& mayContinue) {
 }
 
 bool MainThreadDispatcher::hasQueued() const {
-    Guard guard(lock_);
+    platform::MutexLock guard(lock_);
     return !closed_ && !queue_.empty();
 }
 
 void MainThreadDispatcher::resume() {
     bool wake = false;
     {
-        Guard guard(lock_);
+        platform::MutexLock guard(lock_);
         if (closed_ || queue_.empty()) {
             wakePending_ = false;
             return;
@@ -149,7 +149,7 @@ void MainThreadDispatcher::resume() {
 void MainThreadDispatcher::close() {
     std::deque<Entry> dropped;
     {
-        Guard guard(lock_);
+        platform::MutexLock guard(lock_);
         if (closed_) {
             return;
         }
@@ -157,10 +157,10 @@ void MainThreadDispatcher::close() {
         dropped.swap(queue_);
         // Answers already given stay: their waiters report them even when the close wakes them.
     }
-    answeredOrClosed_.notify_all();
+    answeredOrClosed_.signalAll();
 }
 
 bool MainThreadDispatcher::isClosed() const {
-    Guard guard(lock_);
+    platform::MutexLock guard(lock_);
     return closed_;
 }

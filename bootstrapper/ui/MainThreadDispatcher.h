@@ -1,15 +1,13 @@
 // The queue that carries the worker's window calls to the main thread, in order, with no toolkit.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <set>
 #include <thread>
 
-#include "platform/ThreadAnnotations.h"
+#include "platform/Mutex.h"
 
 // One FIFO queue of calls, served on the main thread. The toolkit only lends it one "post to
 // main" function, which asks the main loop to call serve() soon; so the queue, the waits of the
@@ -58,28 +56,6 @@ public:
     bool isMainThread() const { return std::this_thread::get_id() == mainThread_; }
 
 private:
-    class CAPABILITY("mutex") QueueLock {
-    public:
-        void lock() ACQUIRE() { mutex_.lock(); }
-        void unlock() RELEASE() { mutex_.unlock(); }
-
-    private:
-        std::mutex mutex_;
-    };
-    // Scoped holder that condition_variable_any can release while it waits.
-    class SCOPED_CAPABILITY Guard {
-    public:
-        explicit Guard(QueueLock& lock) ACQUIRE(lock) : lock_(lock) { lock_.lock(); }
-        ~Guard() RELEASE() { lock_.unlock(); }
-        Guard(const Guard&) = delete;
-        Guard& operator=(const Guard&) = delete;
-        void lock() ACQUIRE() { lock_.lock(); }
-        void unlock() RELEASE() { lock_.unlock(); }
-
-    private:
-        QueueLock& lock_;
-    };
-
     struct Entry {
         int key = -1;  // coalescing key; -1 never coalesces
         Task task;
@@ -90,8 +66,8 @@ private:
 
     const std::thread::id mainThread_;
     const PostToMain postToMain_;
-    mutable QueueLock lock_;
-    std::condition_variable_any answeredOrClosed_;
+    mutable platform::Mutex lock_;
+    platform::CondVar answeredOrClosed_;
     std::deque<Entry> queue_ GUARDED_BY(lock_);
     bool wakePending_ GUARDED_BY(lock_) = false;  // serve() is asked for, or a stopped round awaits resume()
     bool closed_ GUARDED_BY(lock_) = false;

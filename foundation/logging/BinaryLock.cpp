@@ -19,12 +19,12 @@ bool setWasRemoved(int error) { return error == EIDRM || error == EINVAL; }
 }  // namespace
 
 BinaryLock::~BinaryLock() {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (set_.valid()) finalizeLocked();
 }
 
 bool BinaryLock::create(const std::string& path, int projectId) {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     path_ = path;
     projectId_ = projectId;
     configured_ = true;
@@ -79,7 +79,7 @@ bool BinaryLock::release() {
 }
 
 bool BinaryLock::finalize() {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     configured_ = false;
     return finalizeLocked();
 }
@@ -99,7 +99,7 @@ bool BinaryLock::finalizeLocked() {
 }
 
 bool BinaryLock::holdsSet() {
-    std::lock_guard lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return set_.valid();
 }
 

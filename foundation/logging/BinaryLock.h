@@ -2,10 +2,10 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <string>
 
 #include "foundation/locks/SystemVSemaphoreSet.h"
+#include "platform/Mutex.h"
 
 namespace zezu {
 
@@ -27,30 +27,30 @@ public:
 
     // Opens or creates the set keyed by the path (which must exist) and counts this process
     // as a user. Remembers the key for later retries; true when a set is held.
-    bool create(const std::string& path, int projectId);
+    bool create(const std::string& path, int projectId) EXCLUDES(mutex_);
 
-    // Takes the lock, blocking. False only when the lock was never created.
-    bool wait();
-    bool release();
+    // Takes the lock, blocking. False only when the lock was never created. The in-process
+    // mutex stays held from a true wait() to release().
+    bool wait() TRY_ACQUIRE(true, mutex_);
+    bool release() RELEASE(mutex_);
 
     // Stops counting this process as a user and removes the set when it was the last.
-    bool finalize();
+    bool finalize() EXCLUDES(mutex_);
 
     // Not while this thread holds the lock.
-    bool holdsSet();
+    bool holdsSet() EXCLUDES(mutex_);
 
 private:
-    // Both require mutex_ held.
-    bool createLocked();
-    bool finalizeLocked();
+    bool createLocked() REQUIRES(mutex_);
+    bool finalizeLocked() REQUIRES(mutex_);
 
-    std::mutex mutex_;
-    foundation::SystemVSemaphoreSet set_;
-    std::string path_;
-    int projectId_ = kLogFileProjectId;
-    bool configured_ = false;
-    std::chrono::steady_clock::time_point lastAttempt_{};
-    bool heldSystemV_ = false;  // the current holder took semaphore 1
+    platform::Mutex mutex_;
+    foundation::SystemVSemaphoreSet set_ GUARDED_BY(mutex_);
+    std::string path_ GUARDED_BY(mutex_);
+    int projectId_ GUARDED_BY(mutex_) = kLogFileProjectId;
+    bool configured_ GUARDED_BY(mutex_) = false;
+    std::chrono::steady_clock::time_point lastAttempt_ GUARDED_BY(mutex_) = {};
+    bool heldSystemV_ GUARDED_BY(mutex_) = false;  // the current holder took semaphore 1
 };
 
 }  // namespace zezu

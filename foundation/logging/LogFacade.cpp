@@ -64,7 +64,7 @@ void Logger::setLogLevel(int verbosity, const char* name, const char* context1) 
     std::string second;
     std::string third;
     {
-        std::lock_guard lock(contextMutex_);
+        platform::MutexLock lock(contextMutex_);
         if (name) context3_ = name;
         if (context1) context1_ = context1;
         first = context1_;
@@ -90,7 +90,7 @@ void Logger::logAt(Flag flag, zezu::Log_Level level, const char* component, cons
     std::string second;
     std::string third;
     {
-        std::lock_guard lock(contextMutex_);
+        platform::MutexLock lock(contextMutex_);
         first = context1_;
         second = context2_;
         third = context3_;

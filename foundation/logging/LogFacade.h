@@ -3,12 +3,12 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "foundation/logging/LogTargetDefault.h"
 #include "foundation/logging/Logger.h"
 #include "foundation/logging/LoggerSemaphore.h"
+#include "platform/Mutex.h"
 
 class Logger : public zezu::Logger {
 public:
@@ -57,6 +57,7 @@ private:
     std::unique_ptr<zezu::LogTargetDefault> target_;
     std::unique_ptr<LoggerSemaphore> semaphore_;
     std::atomic<bool> enabled_[kFlagCount] = {};
-    // setLogLevel changes the context strings while other threads log.
-    std::mutex contextMutex_;
+    // setLogLevel changes the inherited context strings while other threads log; being the
+    // base class's fields, they cannot be marked as guarded here.
+    platform::Mutex contextMutex_;
 };

@@ -14,7 +14,7 @@ void LogTargetBase::setDefaultValues() {
     usable_ = true;
     streamOpen_ = false;
     {
-        std::lock_guard lock(refCountMutex_);
+        platform::MutexLock lock(refCountMutex_);
         refCount_ = 0;
     }
     setLogLevel(INFO);
@@ -85,17 +85,17 @@ bool LogTargetBase::setLogFile(const char* name, const char* folder) {
 }
 
 void LogTargetBase::incrementRefCount() {
-    std::lock_guard lock(refCountMutex_);
+    platform::MutexLock lock(refCountMutex_);
     ++refCount_;
 }
 
 void LogTargetBase::decrementRefCount() {
-    std::lock_guard lock(refCountMutex_);
+    platform::MutexLock lock(refCountMutex_);
     --refCount_;
 }
 
 int32_t LogTargetBase::getRefCount() {
-    std::lock_guard lock(refCountMutex_);
+    platform::MutexLock lock(refCountMutex_);
     return refCount_;
 }
 

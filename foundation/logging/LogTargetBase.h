@@ -4,11 +4,11 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
-#include <mutex>
 #include <string>
 
 #include "foundation/logging/LogFileStream.h"
 #include "foundation/logging/LogLevel.h"
+#include "platform/Mutex.h"
 
 namespace zezu {
 
@@ -38,9 +38,9 @@ public:
     // folder. A name with a folder part makes the target unusable.
     bool setLogFile(const char* name, const char* folder);
 
-    void incrementRefCount();
-    void decrementRefCount();
-    int32_t getRefCount();
+    void incrementRefCount() EXCLUDES(refCountMutex_);
+    void decrementRefCount() EXCLUDES(refCountMutex_);
+    int32_t getRefCount() EXCLUDES(refCountMutex_);
 
 protected:
     void setDefaultValues();
@@ -54,8 +54,8 @@ protected:
     LogFileStream stream_;
     bool usable_ = true;
     bool streamOpen_ = false;
-    int32_t refCount_ = 0;
-    std::mutex refCountMutex_;
+    platform::Mutex refCountMutex_;
+    int32_t refCount_ GUARDED_BY(refCountMutex_) = 0;
 };
 
 }  // namespace zezu

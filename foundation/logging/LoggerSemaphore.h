@@ -2,10 +2,10 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <string>
 
 #include "foundation/locks/SystemVSemaphoreSet.h"
+#include "platform/Mutex.h"
 
 // A System V set of two semaphores: 0 counts the users (with undo, so a dead process stops
 // counting), 1 is the mutex (1 free, 0 taken). Threads of this process also pass an
@@ -19,22 +19,22 @@ public:
 
     // Opens or creates the set of the key and counts this process as a user. The key is
     // remembered, so lock() tries again when no set is held.
-    bool open(const std::string& path, int projectId);
+    bool open(const std::string& path, int projectId) EXCLUDES(stateMutex_);
     // Stops counting this process; the last user removes the set.
-    bool close();
+    bool close() EXCLUDES(stateMutex_);
     // Blocks without a time limit; false when no set can be had (the message is dropped).
-    bool lock();
-    bool unlock();
+    bool lock() TRY_ACQUIRE(true, holderMutex_) EXCLUDES(stateMutex_);
+    bool unlock() RELEASE(holderMutex_) EXCLUDES(stateMutex_);
 
 private:
-    bool openLocked();
+    bool openLocked() REQUIRES(stateMutex_);
 
-    std::mutex stateMutex_;   // guards the fields below outside a hold
-    std::mutex holderMutex_;  // held from lock() to unlock()
-    foundation::SystemVSemaphoreSet set_;
-    std::string path_;
-    int projectId_ = 0;
-    bool configured_ = false;
-    bool held_ = false;
-    std::chrono::steady_clock::time_point lastAttempt_{};
+    platform::Mutex stateMutex_;
+    platform::Mutex holderMutex_;  // held from lock() to unlock()
+    foundation::SystemVSemaphoreSet set_ GUARDED_BY(stateMutex_);
+    std::string path_ GUARDED_BY(stateMutex_);
+    int projectId_ GUARDED_BY(stateMutex_) = 0;
+    bool configured_ GUARDED_BY(stateMutex_) = false;
+    bool held_ GUARDED_BY(stateMutex_) = false;
+    std::chrono::steady_clock::time_point lastAttempt_ GUARDED_BY(stateMutex_) = {};
 };

@@ -2,7 +2,6 @@
 #include "foundation/logging/LoggingCore.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "foundation/logging/LogTargetBase.h"
 
@@ -15,8 +14,8 @@ LoggingCore* LoggingCore::getInstance() {
 
 bool LoggingCore::registerTarget(LogTargetBase* target) {
     if (!target) return false;
-    std::lock_guard gate(gate_);
-    std::unique_lock lock(guard_);
+    platform::MutexLock gate(gate_);
+    platform::WriterLock lock(guard_);
     // Runs on every call, so a repeated registration reopens the stream and checks the size.
     if (!target->onRegisterTarget()) return false;
     auto [entry, inserted] = targets_.try_emplace(target->getIdentifier());
@@ -29,8 +28,8 @@ bool LoggingCore::registerTarget(LogTargetBase* target) {
 
 bool LoggingCore::unregisterTarget(LogTargetBase* target) {
     if (!target) return false;
-    std::lock_guard gate(gate_);
-    std::unique_lock lock(guard_);
+    platform::MutexLock gate(gate_);
+    platform::WriterLock lock(guard_);
     auto entry = targets_.find(target->getIdentifier());
     if (entry == targets_.end()) return true;
     std::vector<LogTargetBase*>& list = entry->second;
@@ -62,10 +61,9 @@ void LoggingCore::dispatch(const char* identifier, Log_Level level, const char* 
                            const char* s6, const char* format, va_list* arguments,
                            uint64_t timestamp) {
     if (!identifier) return;
-    std::shared_lock lock = [this] {
-        std::lock_guard gate(gate_);
-        return std::shared_lock(guard_);
-    }();
+    gate_.lock();
+    platform::ReaderLock lock(guard_);
+    gate_.unlock();
     auto entry = targets_.find(std::string_view(identifier));
     if (entry == targets_.end()) return;
     for (LogTargetBase* target : entry->second) {

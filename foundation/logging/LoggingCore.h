@@ -4,12 +4,11 @@
 #include <cstdarg>
 #include <cstdint>
 #include <map>
-#include <mutex>
-#include <shared_mutex>
 #include <string>
 #include <vector>
 
 #include "foundation/logging/LogLevel.h"
+#include "platform/Mutex.h"
 
 namespace zezu {
 
@@ -27,8 +26,8 @@ public:
     LoggingCore(const LoggingCore&) = delete;
     LoggingCore& operator=(const LoggingCore&) = delete;
 
-    bool registerTarget(LogTargetBase* target);
-    bool unregisterTarget(LogTargetBase* target);
+    bool registerTarget(LogTargetBase* target) EXCLUDES(gate_, guard_);
+    bool unregisterTarget(LogTargetBase* target) EXCLUDES(gate_, guard_);
 
     // Each target of the identifier gets its own copy of the argument list.
     void log(const char* identifier, Log_Level level, const char* s1, const char* s2,
@@ -45,14 +44,14 @@ private:
 
     void dispatch(const char* identifier, Log_Level level, const char* s1, const char* s2,
                   const char* s3, const char* s4, const char* s5, const char* s6,
-                  const char* format, va_list* arguments, uint64_t timestamp);
+                  const char* format, va_list* arguments, uint64_t timestamp) EXCLUDES(gate_, guard_);
 
     // Registration holds gate_ while it waits for the exclusive guard, and dispatch passes
     // gate_ before taking the guard shared: without it, threads that log all the time would
     // starve a registration for ever (the shared mutex prefers readers).
-    std::mutex gate_;
-    std::shared_mutex guard_;
-    std::map<std::string, std::vector<LogTargetBase*>, std::less<>> targets_;
+    platform::Mutex gate_;
+    platform::SharedMutex guard_;
+    std::map<std::string, std::vector<LogTargetBase*>, std::less<>> targets_ GUARDED_BY(guard_);
 };
 
 }  // namespace zezu

@@ -22,8 +22,8 @@ constexpr std::size_t kMaximumHeaderFields = 20;
 
 // The attempts waiting now, by cancel endpoint name. Cancels run under the lock, and an
 // attempt leaves the registry before its transfer goes, so a cancel never meets a dead one.
-std::mutex registryMutex;
-std::map<std::string, platform::HttpTransfer*>& registry() {
+platform::Mutex registryMutex;
+std::map<std::string, platform::HttpTransfer*>& registry() REQUIRES(registryMutex) {
     static std::map<std::string, platform::HttpTransfer*> waiting;
     return waiting;
 }
@@ -31,11 +31,11 @@ std::map<std::string, platform::HttpTransfer*>& registry() {
 class RegisteredAttempt {
 public:
     RegisteredAttempt(std::string name, platform::HttpTransfer& transfer) : name_(std::move(name)) {
-        std::lock_guard<std::mutex> lock(registryMutex);
+        platform::MutexLock lock(registryMutex);
         registry()[name_] = &transfer;
     }
     ~RegisteredAttempt() {
-        std::lock_guard<std::mutex> lock(registryMutex);
+        platform::MutexLock lock(registryMutex);
         registry().erase(name_);
     }
     RegisteredAttempt(const RegisteredAttempt&) = delete;
@@ -168,19 +168,19 @@ bool HTTPConnector::setProxyCredentials(const std::string& userName, const std::
 }
 
 std::string HTTPConnector::getCancelPortGUID() {
-    std::lock_guard<std::mutex> lock(cancelPortMutex);
+    platform::MutexLock lock(cancelPortMutex);
     return cancelPortGUID;
 }
 
 void HTTPConnector::newCancelPortGUID() {
     std::string guid;
     StringUtils::GUIDString(guid);
-    std::lock_guard<std::mutex> lock(cancelPortMutex);
+    platform::MutexLock lock(cancelPortMutex);
     cancelPortGUID = guid;
 }
 
 bool HTTPConnector::sendCancelMessage(const std::string& portName, int32_t messageId) {
-    std::lock_guard<std::mutex> lock(registryMutex);
+    platform::MutexLock lock(registryMutex);
     const auto found = registry().find(portName);
     if (found == registry().end()) {
         return false;

@@ -3,8 +3,9 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 #include <string>
+
+#include "platform/Mutex.h"
 
 namespace ZEZUUtils {
 
@@ -31,7 +32,7 @@ public:
     bool setProxyCredentials(const std::string& userName, const std::string& password);
     // The GUID of the attempt in flight (or the last one); its cancel endpoint is
     // "Cancel Port" followed by this text.
-    std::string getCancelPortGUID();
+    std::string getCancelPortGUID() EXCLUDES(cancelPortMutex);
 
     // 0 done, 2 timed out, 4 invalid arguments, 5 not issued or cancelled, 65-70 stream
     // errors, 97-99 certificate errors, 190/191 proxy authentication, 400-599 HTTP status.
@@ -46,13 +47,13 @@ private:
     struct Attempt;
     int32_t performRequestOnRunLoop(const HTTPRequest& request, Attempt& attempt,
                                     std::map<std::string, std::string>* headerMap, std::string& body);
-    void newCancelPortGUID();
+    void newCancelPortGUID() EXCLUDES(cancelPortMutex);
 
     std::string proxyUserName;
     std::string proxyPassword;
     void* logger = nullptr;
-    std::mutex cancelPortMutex;  // the GUID is read from other threads while attempts replace it
-    std::string cancelPortGUID;
+    platform::Mutex cancelPortMutex;  // the GUID is read from other threads while attempts replace it
+    std::string cancelPortGUID GUARDED_BY(cancelPortMutex);
     std::string serverUserName;
     std::string serverPassword;
 };

@@ -10,20 +10,21 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 #include <utility>
 #include <vector>
 
+#include "platform/Mutex.h"
+
 namespace platform {
 namespace {
 
-std::mutex& rootMutex() {
-    static std::mutex mutex;
+Mutex& rootMutex() {
+    static Mutex mutex;
     return mutex;
 }
 
-std::string& processRoot() {
+std::string& processRoot() REQUIRES(rootMutex()) {
     static std::string root = "/";
     return root;
 }
@@ -189,12 +190,12 @@ std::optional<EthernetAddress> MachineFacts::primaryEthernetAddress() const {
 }
 
 MachineFacts machineFacts() {
-    std::lock_guard<std::mutex> guard(rootMutex());
+    MutexLock guard(rootMutex());
     return MachineFacts(processRoot());
 }
 
 void setMachineFactsRoot(const std::string& root) {
-    std::lock_guard<std::mutex> guard(rootMutex());
+    MutexLock guard(rootMutex());
     processRoot() = root.empty() ? "/" : root;
 }
 

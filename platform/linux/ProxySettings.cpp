@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <mutex>
+
+#include "platform/Mutex.h"
 
 #include "platform/Url.h"
 
@@ -52,8 +53,8 @@ std::string hostOfEntry(std::string entry) {
     return entry;
 }
 
-std::mutex currentMutex;
-std::shared_ptr<const ProxySettings> currentSettings;
+Mutex currentMutex;
+std::shared_ptr<const ProxySettings> currentSettings GUARDED_BY(currentMutex);
 
 }  // namespace
 
@@ -95,7 +96,7 @@ std::shared_ptr<const ProxySettings> ProxySettings::fromEnvironment() {
 }
 
 std::shared_ptr<const ProxySettings> ProxySettings::current() {
-    std::lock_guard<std::mutex> lock(currentMutex);
+    MutexLock lock(currentMutex);
     if (!currentSettings) {
         currentSettings = fromEnvironment();
     }
@@ -104,7 +105,7 @@ std::shared_ptr<const ProxySettings> ProxySettings::current() {
 
 std::shared_ptr<const ProxySettings> ProxySettings::refresh() {
     auto fresh = fromEnvironment();
-    std::lock_guard<std::mutex> lock(currentMutex);
+    MutexLock lock(currentMutex);
     currentSettings = fresh;
     return fresh;
 }

@@ -9,19 +9,20 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <vector>
+
+#include "platform/Mutex.h"
 
 namespace platform {
 namespace {
 
 // Nothing here logs: the log targets call into this file while holding their locks.
 
-std::mutex sessionFolderMutex;
-std::string sessionFolderOverride;
+Mutex sessionFolderMutex;
+std::string sessionFolderOverride GUARDED_BY(sessionFolderMutex);
 
 std::string sessionStateFolder() {
-    std::lock_guard<std::mutex> lock(sessionFolderMutex);
+    MutexLock lock(sessionFolderMutex);
     return sessionFolderOverride.empty() ? std::string("/run/systemd") : sessionFolderOverride;
 }
 
@@ -132,7 +133,7 @@ std::string localPath(const std::string& absolutePath) {
 }
 
 void setSessionStateFolderForTesting(const std::string& folder) {
-    std::lock_guard<std::mutex> lock(sessionFolderMutex);
+    MutexLock lock(sessionFolderMutex);
     sessionFolderOverride = folder;
 }
 

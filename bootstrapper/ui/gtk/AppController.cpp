@@ -194,6 +194,7 @@ bool AppController::load(std::string& error) {
 }
 
 AppController::~AppController() {
+    assertMainThread();
     liveness_->self = nullptr;
     dispatcher_->close();
     if (overdueSource_ != 0) g_source_remove(overdueSource_);
@@ -233,9 +234,13 @@ void AppController::connectFrameClock(GtkWidget* window, Target target) {
     clockHandlers_.push_back(Handler{clock, g_signal_connect(clock, "after-paint", callback, this)});
 }
 
-void AppController::closeDispatcher() { dispatcher_->close(); }
+void AppController::closeDispatcher() {
+    assertMainThread();
+    dispatcher_->close();
+}
 
 void AppController::disconnectHandlers() {
+    assertMainThread();
     if (!widgetsGone_) {
         for (const Handler& handler : handlers_) {
             if (g_signal_handler_is_connected(handler.instance, handler.id)) {
@@ -278,6 +283,7 @@ void AppController::loadIcon() {
 }
 
 void AppController::initZorUI() {
+    assertMainThread();
     // The window's grey, and a bar thick enough to read at a glance; both scoped to our window.
     css_ = gtk_css_provider_new();
     gtk_css_provider_load_from_data(css_,
@@ -405,6 +411,7 @@ void AppController::showProxyDialog(const std::string& title, const std::string&
 
 void AppController::applyCall(const std::string& call, const std::string& args,
                               const std::function<void(ScreenModel&)>& apply, Target target) {
+    assertMainThread();
     const ScreenModel before = model_;
     apply(model_);
     mirror();
@@ -432,6 +439,7 @@ void AppController::applyCall(const std::string& call, const std::string& args,
 }
 
 void AppController::showDialog(ScreenModel::Dialog dialog, std::uint64_t requestId, const std::string& args) {
+    assertMainThread();
     const bool sheet = dialog == ScreenModel::Dialog::ProxySheet;
     if (widgetsGone_) {
         // Nobody can answer: the worker's wait ends only with the queue's closing.
@@ -452,6 +460,7 @@ void AppController::showDialog(ScreenModel::Dialog dialog, std::uint64_t request
 }
 
 void AppController::answerDialog(ScreenModel::Dialog dialog, int response) {
+    assertMainThread();
     const bool sheet = dialog == ScreenModel::Dialog::ProxySheet;
     std::uint64_t& request = sheet ? sheetRequest_ : questionRequest_;
     const char* how = dismissedBy_ != nullptr ? dismissedBy_ : "window-manager";
@@ -502,6 +511,7 @@ void AppController::answerDialog(ScreenModel::Dialog dialog, int response) {
 }
 
 void AppController::mirror() {
+    assertMainThread();
     if (widgetsGone_ || !initialised_) return;
     const ScreenModel& m = model_;
     setLabelText(pctLabel_, m.title());
@@ -563,6 +573,7 @@ void AppController::mirror() {
 }
 
 void AppController::serveQueue() {
+    assertMainThread();
     if (widgetsGone_ && dispatcher_->isClosed()) return;
     if (awaitingPaint()) {
         heldForPaint_ = true;
@@ -582,6 +593,7 @@ GtkWidget* AppController::targetWindow(Target target) const {
 }
 
 void AppController::afterPaint(Target target) {
+    assertMainThread();
     bool any = false;
     for (PendingLine& line : pending_) {
         if (line.target == target) {
@@ -714,11 +726,13 @@ void AppController::traceInput(const std::string& event, const std::string& fiel
 }
 
 void AppController::endLoop(LoopEnd reason) {
+    assertMainThread();
     if (loopEnd_ == LoopEnd::Running) loopEnd_ = reason;
     options_.quitLoop();
 }
 
 void AppController::onMainWindowDestroyed() {
+    assertMainThread();
     if (destroying_ || widgetsGone_) return;
     // Another client destroyed the window: the widgets are gone (the sheet and the question go
     // with their parent), later calls only update the model.

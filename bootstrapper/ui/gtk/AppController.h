@@ -17,6 +17,7 @@
 #include "bootstrapper/ui/ScreenModel.h"
 #include "bootstrapper/ui/WindowTexts.h"
 #include "bootstrapper/ui/gtk/UiTrace.h"
+#include "platform/ThreadChecker.h"
 
 class ViewMediator;
 
@@ -145,6 +146,10 @@ private:
     static void onAfterPaintQuestion(GdkFrameClock*, gpointer self);
     static gboolean onPaintOverdue(gpointer self);
 
+    // Widgets, the model and the pending lines are the main thread's; debug builds stop a caller
+    // from any other thread.
+    void assertMainThread() const { mainThread_.check("AppController"); }
+
     ViewMediator& mediator_;
     WindowTexts texts_;
     Options options_;
@@ -203,4 +208,5 @@ private:
     bool heldForPaint_ = false;
     guint overdueSource_ = 0;
     float capturedPercent_ = -100.0f;
+    [[no_unique_address]] platform::ThreadChecker mainThread_;
 };

@@ -84,7 +84,7 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
     ZORWorkflowManager::resetInstallCurveForTesting();
     bootstrap_seams::setSleepForTesting([this](uint32_t microseconds) {
         {
-            HeadlessLock lock(mutex_);
+            platform::MutexLock lock(mutex_);
             sleeps_.push_back(microseconds);
         }
         if (sleepHook_) {
@@ -92,7 +92,7 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
         }
     });
     bootstrap_seams::setLinkOpenerForTesting([this](const std::string& url) {
-        HeadlessLock lock(mutex_);
+        platform::MutexLock lock(mutex_);
         links_.push_back(url);
     });
 }
@@ -237,12 +237,12 @@ std::vector<std::string> WholeRun::installerArguments() const {
 }
 
 std::vector<uint32_t> WholeRun::sleeps() const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return sleeps_;
 }
 
 std::vector<std::string> WholeRun::openedLinks() const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return links_;
 }
 

@@ -90,7 +90,7 @@ private:
     std::unique_ptr<HttpTestServer> server_;
     ZORApplicationFacade* facade_ = nullptr;
     std::unique_ptr<HeadlessWindow> window_;
-    mutable HeadlessMutex mutex_;
+    mutable platform::Mutex mutex_;
     std::vector<uint32_t> sleeps_ GUARDED_BY(mutex_);
     std::vector<std::string> links_ GUARDED_BY(mutex_);
     std::function<void(uint32_t)> sleepHook_;

@@ -29,71 +29,71 @@ HeadlessWindow::~HeadlessWindow() { closeWindowSide(); }
 
 void HeadlessWindow::record(WindowCall::Kind kind, std::string name, std::vector<std::string> arguments) {
     calls_.push_back(WindowCall{kind, std::move(name), std::move(arguments)});
-    changed_.notify_all();
+    changed_.signalAll();
 }
 
 void HeadlessWindow::closeUI() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyCloseUI();
     closeRequested_ = true;
     record(WindowCall::Kind::Window, "closeUI", {});
 }
 
 void HeadlessWindow::enableQuitButton(bool enabled) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyEnableQuitButton(enabled);
     record(WindowCall::Kind::Window, "enableQuitButton", {flag(enabled)});
 }
 
 void HeadlessWindow::updateProgressTitle(const std::string& text) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyUpdateProgressTitle(text);
     record(WindowCall::Kind::Window, "updateProgressTitle", {text});
 }
 
 void HeadlessWindow::showFatalErrorScreen(const std::string& text, bool showLink, bool focusSecondButton) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyShowFatalErrorScreen(text, showLink, focusSecondButton);
     record(WindowCall::Kind::Window, "showFatalErrorScreen", {text, flag(showLink), flag(focusSecondButton)});
 }
 
 void HeadlessWindow::showWarningErrorScreen(const std::string& text, bool showRetry) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyShowWarningErrorScreen(text, showRetry);
     record(WindowCall::Kind::Window, "showWarningErrorScreen", {text, flag(showRetry)});
 }
 
 void HeadlessWindow::showProgressScreen(const std::string& title, bool quitEnabled) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyShowProgressScreen(title, quitEnabled);
     record(WindowCall::Kind::Window, "showProgressScreen", {title, flag(quitEnabled)});
 }
 
 void HeadlessWindow::updateProgressPercent(float percent) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyUpdateProgressPercent(percent);
     record(WindowCall::Kind::Window, "updateProgressPercent", {number(percent)});
 }
 
 void HeadlessWindow::showButton2(bool show) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applyShowButton2(show);
     record(WindowCall::Kind::Window, "showButton2", {flag(show)});
 }
 
 void HeadlessWindow::setButton2Text(const std::string& text) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     model_.applySetButton2Text(text);
     record(WindowCall::Kind::Window, "setButton2Text", {text});
 }
 
 void HeadlessWindow::showQuitConfirmation() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     record(WindowCall::Kind::Window, "showQuitConfirmation", {});
     if (windowSideClosed_) return;
     model_.applyShowQuitConfirmation();
     dialogAnswered_ = false;
-    changed_.notify_all();
+    changed_.signalAll();
     if (!quitScript_.empty()) {
         const bool yes = quitScript_.front();
         quitScript_.pop_front();
@@ -101,7 +101,7 @@ void HeadlessWindow::showQuitConfirmation() {
         record(WindowCall::Kind::Input, "scriptedQuitAnswer", {yes ? "yes" : "no"});
         return;
     }
-    if (!waitForAnswerLocked(lock)) {
+    if (!waitForAnswerLocked()) {
         ADD_FAILURE() << "the quit question was not answered within " << answerTimeout_.count()
                       << " ms; answering No. The calls so far:\n"
                       << describeCallsLocked();
@@ -112,12 +112,12 @@ void HeadlessWindow::showQuitConfirmation() {
 
 void HeadlessWindow::showProxyDialog(const std::string& title, const std::string& userLabel,
                                      const std::string& passwordLabel) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     record(WindowCall::Kind::Window, "showProxyDialog", {title, userLabel, passwordLabel});
     if (windowSideClosed_) return;
     model_.applyShowProxyDialog(title, userLabel, passwordLabel);
     dialogAnswered_ = false;
-    changed_.notify_all();
+    changed_.signalAll();
     if (!proxyScript_.empty()) {
         const ProxyAnswer answer = proxyScript_.front();
         proxyScript_.pop_front();
@@ -134,7 +134,7 @@ void HeadlessWindow::showProxyDialog(const std::string& title, const std::string
         }
         return;
     }
-    if (!waitForAnswerLocked(lock)) {
+    if (!waitForAnswerLocked()) {
         ADD_FAILURE() << "the proxy sheet was not answered within " << answerTimeout_.count()
                       << " ms; answering Cancel. The calls so far:\n"
                       << describeCallsLocked();
@@ -143,10 +143,10 @@ void HeadlessWindow::showProxyDialog(const std::string& title, const std::string
     }
 }
 
-bool HeadlessWindow::waitForAnswerLocked(HeadlessLock& lock) {
+bool HeadlessWindow::waitForAnswerLocked() {
     const auto deadline = std::chrono::steady_clock::now() + answerTimeout_;
     while (!dialogAnswered_ && !windowSideClosed_) {
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) {
+        if (!changed_.waitUntil(mutex_, deadline)) {
             return dialogAnswered_ || windowSideClosed_;
         }
     }
@@ -177,26 +177,26 @@ void HeadlessWindow::finishDialogLocked() {
     // The code is stored first, then the dialog goes, then the blocked call may return.
     model_.closeDialog();
     dialogAnswered_ = true;
-    changed_.notify_all();
+    changed_.signalAll();
 }
 
 void HeadlessWindow::scriptProxySubmit(const std::string& user, const std::string& password, bool remember) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     proxyScript_.push_back(ProxyAnswer{true, user, password, remember});
 }
 
 void HeadlessWindow::scriptProxyCancel() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     proxyScript_.push_back(ProxyAnswer{});
 }
 
 void HeadlessWindow::scriptQuitAnswer(bool yes) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     quitScript_.push_back(yes);
 }
 
 bool HeadlessWindow::answerProxy(const std::string& user, const std::string& password) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (windowSideClosed_ || model_.dialog() != ScreenModel::Dialog::ProxySheet || dialogAnswered_) return false;
     submitLocked(user, password);
     record(WindowCall::Kind::Input, "answerProxy", {user});
@@ -204,7 +204,7 @@ bool HeadlessWindow::answerProxy(const std::string& user, const std::string& pas
 }
 
 bool HeadlessWindow::cancelProxy() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (windowSideClosed_ || model_.dialog() != ScreenModel::Dialog::ProxySheet || dialogAnswered_) return false;
     cancelLocked();
     record(WindowCall::Kind::Input, "cancelProxy", {});
@@ -212,7 +212,7 @@ bool HeadlessWindow::cancelProxy() {
 }
 
 bool HeadlessWindow::answerQuit(bool yes) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (windowSideClosed_ || model_.dialog() != ScreenModel::Dialog::QuitQuestion || dialogAnswered_) return false;
     answerQuitLocked(yes);
     record(WindowCall::Kind::Input, "answerQuit", {yes ? "yes" : "no"});
@@ -220,7 +220,7 @@ bool HeadlessWindow::answerQuit(bool yes) {
 }
 
 bool HeadlessWindow::clickQuit() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const bool taken = !windowSideClosed_ && model_.acceptsClick(ScreenModel::Control::QuitButton);
     if (taken) mediator_.quit();
     record(WindowCall::Kind::Input, "clickQuit", {taken ? "posted" : "ignored"});
@@ -228,7 +228,7 @@ bool HeadlessWindow::clickQuit() {
 }
 
 bool HeadlessWindow::clickRetry() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const bool taken = !windowSideClosed_ && model_.acceptsClick(ScreenModel::Control::RetryButton);
     if (taken) mediator_.retry();
     record(WindowCall::Kind::Input, "clickRetry", {taken ? "posted" : "ignored"});
@@ -236,7 +236,7 @@ bool HeadlessWindow::clickRetry() {
 }
 
 bool HeadlessWindow::clickClose() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const bool taken = !windowSideClosed_ && model_.acceptsClick(ScreenModel::Control::CloseBox);
     if (taken) mediator_.quit();
     record(WindowCall::Kind::Input, "clickClose", {taken ? "posted" : "ignored"});
@@ -244,7 +244,7 @@ bool HeadlessWindow::clickClose() {
 }
 
 bool HeadlessWindow::toggleRemember(bool checked) {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const bool taken = !windowSideClosed_ && model_.acceptsClick(ScreenModel::Control::RememberCheckBox);
     if (taken) {
         model_.setRememberChecked(checked);
@@ -255,31 +255,31 @@ bool HeadlessWindow::toggleRemember(bool checked) {
 }
 
 void HeadlessWindow::closeWindowSide() {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     if (windowSideClosed_) return;
     windowSideClosed_ = true;
     // A dialog still up goes without an answer, as when the dispatcher closes.
     model_.closeDialog();
-    changed_.notify_all();
+    changed_.signalAll();
 }
 
 ScreenModel HeadlessWindow::model() const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return model_;
 }
 
 std::vector<WindowCall> HeadlessWindow::calls() const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return calls_;
 }
 
 bool HeadlessWindow::closeRequested() const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return closeRequested_;
 }
 
 std::size_t HeadlessWindow::callCount(const std::string& name) const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     std::size_t count = 0;
     for (const auto& call : calls_) {
         if (call.kind == WindowCall::Kind::Window && call.name == name) ++count;
@@ -288,25 +288,25 @@ std::size_t HeadlessWindow::callCount(const std::string& name) const {
 }
 
 bool HeadlessWindow::waitFor(const Predicate& predicate, std::chrono::milliseconds timeout) const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!predicate(model_, calls_)) {
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return predicate(model_, calls_);
+        if (!changed_.waitUntil(mutex_, deadline)) return predicate(model_, calls_);
     }
     return true;
 }
 
 bool HeadlessWindow::waitForClose(std::chrono::milliseconds timeout) const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!closeRequested_) {
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout) return closeRequested_;
+        if (!changed_.waitUntil(mutex_, deadline)) return closeRequested_;
     }
     return true;
 }
 
 std::string HeadlessWindow::describeCalls() const {
-    HeadlessLock lock(mutex_);
+    platform::MutexLock lock(mutex_);
     return describeCallsLocked();
 }
 

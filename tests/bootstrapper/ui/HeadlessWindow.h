@@ -2,7 +2,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -12,7 +11,7 @@
 #include "bootstrapper/ui/IBootstrapWindow.h"
 #include "bootstrapper/ui/ScreenModel.h"
 #include "bootstrapper/ui/WindowTexts.h"
-#include "tests/bootstrapper/ui/HeadlessMutex.h"
+#include "platform/Mutex.h"
 
 class ViewMediator;
 
@@ -110,12 +109,12 @@ private:
     void finishDialogLocked() REQUIRES(mutex_);
     std::string describeCallsLocked() const REQUIRES(mutex_);
     // Waits, with the dialog up, until the test thread answers it or the window side closes.
-    bool waitForAnswerLocked(HeadlessLock& lock) REQUIRES(mutex_);
+    bool waitForAnswerLocked() REQUIRES(mutex_);
 
     ViewMediator& mediator_;
     const std::chrono::milliseconds answerTimeout_;
-    mutable HeadlessMutex mutex_;
-    mutable std::condition_variable_any changed_;
+    mutable platform::Mutex mutex_;
+    mutable platform::CondVar changed_;
     ScreenModel model_ GUARDED_BY(mutex_);
     std::vector<WindowCall> calls_ GUARDED_BY(mutex_);
     std::deque<ProxyAnswer> proxyScript_ GUARDED_BY(mutex_);

@@ -17,8 +17,6 @@
 
 namespace {
 
-using test_support::HeadlessLock;
-using test_support::HeadlessMutex;
 using test_support::HeadlessWindow;
 using test_support::WindowCall;
 using Dialog = ScreenModel::Dialog;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "bootstrapper/ui/UserActionSink.h"
-#include "tests/bootstrapper/ui/HeadlessMutex.h"
+#include "platform/Mutex.h"
 
 namespace test_support {
 
@@ -23,16 +23,16 @@ public:
     void setRememberCredentials(bool remember) override { add(remember ? "remember on" : "remember off"); }
 
     std::vector<std::string> actions() const {
-        HeadlessLock lock(mutex_);
+        platform::MutexLock lock(mutex_);
         return actions_;
     }
 
 private:
     void add(std::string action) {
-        HeadlessLock lock(mutex_);
+        platform::MutexLock lock(mutex_);
         actions_.push_back(std::move(action));
     }
-    mutable HeadlessMutex mutex_;
+    mutable platform::Mutex mutex_;
     std::vector<std::string> actions_ GUARDED_BY(mutex_);
 };
 
