@@ -16,6 +16,7 @@
 #include "download/FileSystemUtils.h"
 #include "download/HttpDownloader.h"
 #include "download/InjectedFaults.h"
+#include "download/TestSeams.h"
 #include "platform/Url.h"
 
 namespace {
@@ -516,7 +517,7 @@ bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment,
     return true;
 }
 
-void DownloadGlobalData::failHandOversForTesting(int skip, int count) {
+void engine::testing::failHandOvers(int skip, int count) {
     handOverFaults.arm(skip, count);
 }
 

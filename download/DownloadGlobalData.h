@@ -68,8 +68,6 @@ public:
     bool createAndAddSerializationJob(const SegmentPtr& segment, uint32_t jobId, uint32_t bufferOffset,
                                       uint32_t length, uint64_t fileOffset, bool lastPiece,
                                       bool endOfStream = false, uint32_t generation = 0);
-    // The next `count` hand-overs after the first `skip` fail as an allocation failure would.
-    static void failHandOversForTesting(int skip, int count);
     void addError(const ErrorRecord& record) EXCLUDES(errorLock_);
     int processNextError(DownloadErrorInfo& info, int& errorType) EXCLUDES(errorLock_);
     void clearErrors(int errorType) EXCLUDES(errorLock_);

@@ -11,6 +11,7 @@
 
 #include "download/FileSystemUtils.h"
 #include "download/EngineLogger.h"
+#include "download/TestSeams.h"
 
 
 namespace {
@@ -33,7 +34,7 @@ constexpr int kFileSystemFailure = 1;
 
 }  // namespace
 
-void FileHandler::injectWriteFailuresForTesting(int errorNumber, int count) {
+void engine::testing::injectWriteFailures(int errorNumber, int count) {
     injectedWriteErrno.store(errorNumber);
     injectedWriteCount.store(count);
 }

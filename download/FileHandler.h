@@ -27,9 +27,6 @@ public:
     void getLastError(ErrorRecord& record) EXCLUDES(mutex_);
     bool isOpen() EXCLUDES(mutex_);
 
-    // Tests only: the next `count` writes of every FileHandler fail with errorNumber.
-    static void injectWriteFailuresForTesting(int errorNumber, int count);
-
 private:
     void recordFailure(int errorNumber, const std::string& message) REQUIRES(mutex_);
 

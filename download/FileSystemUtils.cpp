@@ -2,10 +2,8 @@
 #include "download/FileSystemUtils.h"
 
 #include <fcntl.h>
-#include <linux/quota.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,16 +15,13 @@
 #include <system_error>
 
 #include "download/EngineLogger.h"
+#include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
 
 namespace FileSystemUtils {
 
 
 namespace {
-
-#ifndef SYS_quotactl_fd
-#define SYS_quotactl_fd 443
-#endif
 
 // Closes a descriptor when it goes.
 class Descriptor {
@@ -60,25 +55,6 @@ std::string nearestExisting(const std::string& path) {
         current = parent.empty() ? std::filesystem::path(".") : parent;
     }
     return current.string();
-}
-
-// Errors of the quota calls that only say "no quota here" on Linux.
-bool meansNoQuota(int errorNumber) {
-    switch (errorNumber) {
-        case ESRCH:
-        case ENOSYS:
-        case ENOTSUP:
-#if EOPNOTSUPP != ENOTSUP
-        case EOPNOTSUPP:
-#endif
-        case ENOTBLK:
-        case ENODEV:
-        case ENOENT:
-        case EINVAL:
-            return true;
-        default:
-            return false;
-    }
 }
 
 }  // namespace
@@ -131,13 +107,7 @@ bool setFileSize(const std::string& path, uint64_t size, int& code) {
                 error = errno;
             }
         } else if (size > static_cast<uint64_t>(info.st_size)) {
-            // Mode 0 reserves real blocks without writing them (posix_fallocate would write).
-            if (::fallocate(fd.get(), 0, 0, static_cast<off_t>(size)) != 0) {
-                error = errno;
-                if (error == EOPNOTSUPP && ::ftruncate(fd.get(), static_cast<off_t>(size)) == 0) {
-                    error = 0;
-                }
-            }
+            error = platform::growFileReserving(fd.get(), size);
         }
     }
     if (error == 0) {
@@ -216,19 +186,7 @@ bool renameFile(const std::string& destination, const std::string& source, int& 
         DLE_WARN("invalid params for renameFile");
         return false;
     }
-    int error = 0;
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) != 0) {
-        error = errno;
-        if (error == EINVAL || error == ENOSYS) {
-            // A file system without RENAME_NOREPLACE: link refuses an existing name as well.
-            error = 0;
-            if (::link(source.c_str(), destination.c_str()) != 0) {
-                error = errno;
-            } else {
-                ::unlink(source.c_str());
-            }
-        }
-    }
+    const int error = platform::renameWithoutReplacing(source, destination);
     if (error == 0) {
         return true;
     }
@@ -343,41 +301,26 @@ int util_GetQuotaSize(const std::string& path, uint64_t& available) {
     if (::geteuid() == 0 || ::getuid() == 0) {
         return 0;
     }
-    Descriptor fd(::open(nearestExisting(path).c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+    const platform::UserQuota quota = platform::userQuota(nearestExisting(path));
+    if (quota.state == platform::QuotaState::None) {
         return 0;
     }
-    uint32_t format = 0;
-    if (::syscall(SYS_quotactl_fd, fd.get(), QCMD(Q_GETFMT, USRQUOTA), 0, &format) != 0) {
-        const int error = errno;
-        if (meansNoQuota(error)) {
-            return 0;
+    if (quota.state == platform::QuotaState::Failed) {
+        if (quota.failedQuery == platform::QuotaQuery::Enabled) {
+            DLE_ERROR("Error util_GetQuotaSize got (%d) while querying isQutoaEnabled. Errorno (%d). error msg -- %s",
+                -1, quota.osErrno, std::strerror(quota.osErrno));
+        } else {
+            DLE_ERROR(
+                "Error util_GetQuotaSize got error (%d) while querying quota information. Errorno (%d). error msg -- %s",
+                -1, quota.osErrno, std::strerror(quota.osErrno));
         }
-        DLE_ERROR(
-            "Error util_GetQuotaSize got (%d) while querying isQutoaEnabled. Errorno (%d). error msg -- %s", -1,
-            error, std::strerror(error));
         return -1;
     }
-    const int userId = static_cast<int>(::geteuid());
-    DLE_TRACE("isQutoaEnabled %d userID %d ", 1, userId);
-    struct if_dqblk record {};
-    if (::syscall(SYS_quotactl_fd, fd.get(), QCMD(Q_GETQUOTA, USRQUOTA), userId, &record) != 0) {
-        const int error = errno;
-        if (meansNoQuota(error)) {
-            return 0;
-        }
-        DLE_ERROR(
-            "Error util_GetQuotaSize got error (%d) while querying quota information. Errorno (%d). error msg -- %s",
-            -1, error, std::strerror(error));
-        return -1;
-    }
-    // Block limits are in 1024-byte quota blocks; the space in use is in bytes.
-    const uint64_t soft = static_cast<uint64_t>(record.dqb_bsoftlimit) * 1024;
-    const uint64_t hard = static_cast<uint64_t>(record.dqb_bhardlimit) * 1024;
-    DLE_TRACE("dqb_bsoftlimit (%llu) ?", static_cast<unsigned long long>(soft));
-    DLE_TRACE("dqb_bhardlimit (%llu) ?", static_cast<unsigned long long>(hard));
-    DLE_TRACE("dqb_curbytes (%llu) ?", static_cast<unsigned long long>(record.dqb_curspace));
-    return quotaFromLimits(soft, hard, record.dqb_curspace, available);
+    DLE_TRACE("isQutoaEnabled %d userID %d ", 1, static_cast<int>(::geteuid()));
+    DLE_TRACE("dqb_bsoftlimit (%llu) ?", static_cast<unsigned long long>(quota.softLimitBytes));
+    DLE_TRACE("dqb_bhardlimit (%llu) ?", static_cast<unsigned long long>(quota.hardLimitBytes));
+    DLE_TRACE("dqb_curbytes (%llu) ?", static_cast<unsigned long long>(quota.usedBytes));
+    return quotaFromLimits(quota.softLimitBytes, quota.hardLimitBytes, quota.usedBytes, available);
 }
 
 bool hasEnoughDiskSpace(const std::string& path, uint64_t required) {

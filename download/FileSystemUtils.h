@@ -19,7 +19,7 @@ inline constexpr int kCodeMissingPath = -80;
 int nativeCodeForErrno(int errorNumber);
 
 bool createFile(const std::string& path, int& code);
-// Reserves the space for real (fallocate) so that a full disk shows here, not mid-download.
+// Reserves real blocks for the space so that a full disk shows here, not mid-download.
 bool setFileSize(const std::string& path, uint64_t size, int& code);
 bool deleteFile(const std::string& path, int& code);
 bool fileExists(const std::string& path);

@@ -5,12 +5,13 @@
 
 #include "download/EngineLogger.h"
 #include "download/InjectedFaults.h"
+#include "download/TestSeams.h"
 
 namespace {
 InjectedFaults allocationFaults;
 }  // namespace
 
-void Segment::failAllocationsForTesting(int skip, int count) {
+void engine::testing::failAllocations(int skip, int count) {
     allocationFaults.arm(skip, count);
 }
 

@@ -44,8 +44,6 @@ public:
 
     void setRange(uint64_t start, uint32_t size, uint32_t index);
     bool allocateBuffer(uint32_t size);
-    // The next `count` buffer allocations after the first `skip` fail as if memory had run out.
-    static void failAllocationsForTesting(int skip, int count);
     void releaseBuffer();
     void resetCounters();
 

@@ -6,7 +6,7 @@
 
 namespace platform {
 
-// The running executable's own path (/proc/self/exe).
+// The running executable's own path, as the system resolves it (symbolic links followed).
 std::optional<std::string> executablePath();
 
 // The launched item: "<Name>.app" when the executable sits at

@@ -1,4 +1,4 @@
-// One HTTP/1.1 exchange over libcurl: request, streamed response, classified outcome.
+// One HTTP/1.1 exchange: request, streamed response, classified outcome.
 #pragma once
 
 #include <atomic>
@@ -34,8 +34,8 @@ struct HttpTransferRequest {
     // Sent as given: no escaping, no normalisation. http:// and https:// only.
     std::string url;
     // Sent in this order after the Host line. A later field whose name matches an earlier one
-    // (any case) replaces it. A field with an empty value is not sent and keeps libcurl from
-    // adding its own of that name ("Accept", "Expect", "Content-Type", "User-Agent").
+    // (any case) replaces it. A field with an empty value is not sent and keeps the transport
+    // from adding its own of that name ("Accept", "Expect", "Content-Type", "User-Agent").
     HttpHeaderFields headers;
     // Sent with POST only; GET and HEAD never carry a body. A POST gets one Content-Length:
     // the caller's when "headers" holds one, else the body's size.
@@ -60,7 +60,7 @@ struct HttpTransferRequest {
     std::string serverUserName;
     std::string serverPassword;
 
-    // TCP connect plus TLS handshake; 0 leaves libcurl's default (300 s).
+    // TCP connect plus TLS handshake; 0 leaves the transport's default (300 s).
     std::chrono::milliseconds connectTimeout{0};
     // The whole exchange from the first call of start(); 0 means no deadline.
     std::chrono::milliseconds deadline{0};
@@ -74,7 +74,7 @@ struct HttpTransferRequest {
 };
 
 // What a header callback sees. Every response starts with a StatusLine: a proxy's CONNECT
-// answer, a proxy's or server's authentication challenge answered by libcurl, an interim 100,
+// answer, a proxy's or server's authentication challenge the transport answers, an interim 100,
 // and the final response each start one, so a consumer that keeps "the response's headers"
 // restarts there. The events of a CONNECT answer carry proxyTunnel = true.
 struct HttpHeaderEvent {
@@ -111,7 +111,7 @@ enum class HttpFailure {
     ProxyRefused,       // the proxy's CONNECT answer was another non-2xx status
     TooManyRedirects,
     BadUrl,             // malformed URL or a scheme other than http/https
-    AuthUnsupported,    // no authentication scheme libcurl can answer, or login denied
+    AuthUnsupported,    // no authentication scheme the transport can answer, or login denied
     TlsCertificate,     // the peer's certificate did not verify (tlsVerifyResult tells why)
     Tls,                // any other TLS failure
     Other,
@@ -124,7 +124,7 @@ enum class HttpErrorDomain {
     NameResolution,  // code: an EAI_* value (EAI_NONAME)
     Http,            // code: one of the kHttp* codes below, or a CONNECT status (407)
     Tls,             // code: the X509 verify result for certificate failures, else 0
-    Other,           // code: libcurl's result code
+    Other,           // code: the transport's own result code
 };
 
 // Codes of the Http domain for failures that have no status code of their own.
@@ -142,9 +142,9 @@ struct HttpOutcome {
     long status = 0;            // the final response's status; 0 when none arrived
     long connectStatus = 0;     // the proxy's CONNECT answer; 0 when there was none
     long tlsVerifyResult = 0;   // X509_V_OK (0) or the X509 verify error
-    int osErrno = 0;            // errno of the failed socket operation, when libcurl knows it
-    int curlCode = 0;           // libcurl's own result, for logs
-    std::string message;        // libcurl's error text, for logs
+    int osErrno = 0;            // errno of the failed socket operation, when the transport knows it
+    int transportCode = 0;      // the transport's own result, for logs
+    std::string message;        // the transport's error text, for logs
     HttpHeaderFields headers;         // the final response's fields, in order
     HttpHeaderFields connectHeaders;  // the proxy's last CONNECT answer's fields, in order
     std::uint64_t bodyBytes = 0;      // body bytes handed to the body callback
@@ -192,7 +192,7 @@ private:
     struct Curl;
     static std::size_t onHeaderData(char* data, std::size_t size, std::size_t count, void* self);
     static std::size_t onBodyData(char* data, std::size_t size, std::size_t count, void* self);
-    void finish(int curlResult);
+    void finish(int transportResult);
     void finishWith(HttpFailure failure);
 
     HttpTransferRequest request_;
@@ -210,6 +210,6 @@ private:
 
 // The domain and code for a failure, as HttpOutcome fills them.
 std::pair<HttpErrorDomain, int> errorDomainOf(HttpFailure failure, int osErrno, long tlsVerifyResult,
-                                              long connectStatus, int curlCode);
+                                              long connectStatus, int transportCode);
 
 }  // namespace platform

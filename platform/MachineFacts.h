@@ -10,23 +10,24 @@ namespace platform {
 
 using EthernetAddress = std::array<std::uint8_t, 6>;
 
-// Reads the facts from a file-system root: "/" for the running system, or a fixture tree
-// laid out like it (etc/passwd, etc/machine-id, sys/class/net) for tests.
+// Reads the facts from a file-system root: "/" for the running system, or, for tests, a fixture
+// tree that holds the files the running system's facts come from, at the same paths.
 class MachineFacts {
 public:
     explicit MachineFacts(std::string root = "/");
 
-    // The name of the process's real uid: the password database under "/", the fixture's
-    // etc/passwd elsewhere. The real uid, because the effective uid is switched for
-    // console-user look-ups on other threads.
+    // The name of the process's real uid in the user database (the fixture's, under another
+    // root). The real uid, because the effective uid is switched for console-user look-ups on
+    // other threads.
     std::optional<std::string> loginUserName() const;
 
-    // The first 23 characters of etc/machine-id, trimmed of white space; nothing when
-    // the file is missing or blank. Any user can read it, so a user's and root's keys agree.
+    // The first 23 characters of the machine's installation identifier, trimmed of white space;
+    // nothing when none is recorded or it is blank. Any user can read it, so a user's and root's
+    // keys agree.
     std::optional<std::string> platformSerial() const;
 
-    // The address of the first, by name, of the interfaces under sys/class/net that have
-    // a device link and type 1 (Ethernet) and a readable address.
+    // The address of the first, by name, of the physical Ethernet interfaces (virtual ones,
+    // such as bridges and tunnels, never count) that have a readable address.
     std::optional<EthernetAddress> primaryEthernetAddress() const;
 
     const std::string& root() const { return root_; }
@@ -37,10 +38,8 @@ private:
     std::string root_;
 };
 
-// The facts the settings store reads: the running system unless a test set another root.
+// The facts the settings store reads: the running system unless a test set another root
+// (platform::testing::setMachineFactsRoot).
 MachineFacts machineFacts();
-
-// Points machineFacts() at a fixture tree; "/" puts the running system back.
-void setMachineFactsRoot(const std::string& root);
 
 }  // namespace platform

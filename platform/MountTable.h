@@ -1,4 +1,4 @@
-// The mounted file systems, as the kernel lists them, and loop devices' backing files.
+// The mounted file systems, and the image file behind a file-backed block device.
 #pragma once
 
 #include <optional>
@@ -13,13 +13,11 @@ struct MountEntry {
     std::string source;  // the device or the name a user-space file system gave
 };
 
-// This process's mount table (/proc/self/mountinfo); empty when it cannot be read.
+// This process's view of the mounted file systems; empty when it cannot be read.
 std::vector<MountEntry> currentMounts();
 
-// Parses mountinfo text; lines that do not fit the format are skipped.
-std::vector<MountEntry> parseMountInfo(const std::string& text);
-
-// The file behind a loop device ("/dev/loop3"), from /sys/block/loop3/loop/backing_file.
+// The image file a loop (file-backed block) device such as "/dev/loop3" reads; nothing for
+// any other name or a device with no file attached.
 std::optional<std::string> loopBackingFile(const std::string& device);
 
 }  // namespace platform

@@ -13,7 +13,7 @@ struct OperatingSystemVersion {
 };
 
 // ProductVersion of <local root>/System/Library/CoreServices/SystemVersion.plist when that
-// file exists, else VERSION_ID of /etc/os-release ("12" reads as 12.0.0).
+// file exists, else the running system's own release number ("12" reads as 12.0.0).
 std::optional<OperatingSystemVersion> operatingSystemVersion();
 
 // "major[.minor[.patch]]" with nothing else after the numbers; missing parts read as 0.

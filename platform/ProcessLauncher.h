@@ -19,7 +19,7 @@ struct ProcessOptions {
     // The child's working folder; empty keeps the parent's. The child changes to it before
     // exec, so a relative path names a file relative to this folder: pass absolute paths.
     std::string workingFolder;
-    // Standard output and standard error on /dev/null.
+    // Standard output and standard error on the null device.
     bool discardOutput = false;
 };
 

@@ -21,8 +21,8 @@ struct UserAccount {
 // The running process's home: $HOME when set and non-empty, else its password entry.
 std::optional<std::string> processHomeFolder();
 
-// The user at the screen: the owner of logind's active session on seat0, else the process's
-// own user. When that is the process's user, its home is processHomeFolder().
+// The user at the screen: the owner of the active session on the machine's first seat, else
+// the process's own user. When that is the process's user, its home is processHomeFolder().
 std::optional<UserAccount> consoleUser();
 
 // The local domain's root, without a trailing "/" except for "/" itself.
@@ -38,9 +38,5 @@ bool makeFolderForConsoleUser(const std::string& path, mode_t mode);
 
 // The password entry of a user, without touching the effective uid.
 std::optional<UserAccount> userAccount(uid_t uid);
-
-// Tests only: reads logind's seat and session state from <folder>/seats and <folder>/sessions
-// instead of /run/systemd; an empty folder restores the default.
-void setSessionStateFolderForTesting(const std::string& folder);
 
 }  // namespace platform

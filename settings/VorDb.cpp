@@ -10,6 +10,7 @@
 
 #include "platform/Mutex.h"
 #include "settings/SettingsLog.h"
+#include "settings/TestSeams.h"
 
 bool vorDb::m_RecreateFileOnPermIssue = true;
 
@@ -255,7 +256,7 @@ int setFileAttributesToDefault(const std::string& path) {
     return 0;
 }
 
-void vorDb::setBusyPolicy(const VorBusyPolicy& policy) {
+void settings::testing::setBusyPolicy(const VorBusyPolicy& policy) {
     platform::MutexLock guard(policyMutex());
     currentPolicy() = policy;
 }

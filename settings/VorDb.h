@@ -79,8 +79,7 @@ public:
     // The first permission failure of a write in the process replaces the file.
     static bool m_RecreateFileOnPermIssue;
 
-    // Tests shorten the waits; the defaults are the store's.
-    static void setBusyPolicy(const VorBusyPolicy& policy);
+    // The store's defaults unless a test shortened them (settings::testing::setBusyPolicy).
     static VorBusyPolicy busyPolicy();
 
 private:

@@ -8,6 +8,7 @@
 #include "platform/Mutex.h"
 #include "telemetry/DEZManager.h"
 #include "telemetry/TelemetryLog.h"
+#include "telemetry/TestSeams.h"
 
 namespace DEZFramework {
 namespace {
@@ -38,7 +39,7 @@ bool AsynchEventProcessor::finalize() {
     return true;
 }
 
-void AsynchEventProcessor::setStopWaitForTesting(std::chrono::milliseconds wait) {
+void testing::setStopWait(std::chrono::milliseconds wait) {
     stopWaitMilliseconds.store(wait.count());
 }
 

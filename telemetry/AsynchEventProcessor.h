@@ -24,10 +24,6 @@ public:
 
     static int MainThreadProc(AsynchEventProcessor* instance);
 
-    // How long a stop waits for the queue to drain before the rest is dropped (the send in
-    // flight still ends within its own deadline). Default: one request deadline.
-    static void setStopWaitForTesting(std::chrono::milliseconds wait);
-
     ~AsynchEventProcessor();
     AsynchEventProcessor(const AsynchEventProcessor&) = delete;
     AsynchEventProcessor& operator=(const AsynchEventProcessor&) = delete;

@@ -16,6 +16,7 @@
 #include "telemetry/ClientAppDescriptor.h"
 #include "telemetry/DEZUtilities.h"
 #include "telemetry/TelemetryLog.h"
+#include "telemetry/TestSeams.h"
 
 namespace DEZFramework {
 namespace {
@@ -111,7 +112,7 @@ DEZManager::~DEZManager() {
 
 int32_t DEZManager::requestTimeoutSeconds() { return requestTimeout.load(); }
 
-void DEZManager::setRequestTimeoutForTesting(int32_t seconds) { requestTimeout.store(seconds); }
+void testing::setRequestTimeout(int32_t seconds) { requestTimeout.store(seconds); }
 
 std::string DEZManager::getBaseURL() {
     platform::MutexLock hold(settingsMutex);

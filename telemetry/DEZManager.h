@@ -40,9 +40,8 @@ public:
     std::string getBaseURL() EXCLUDES(settingsMutex);
     std::string getPath() EXCLUDES(settingsMutex);
 
-    // The per-attempt deadline of a send, in seconds (30 unless a test sets another).
+    // The per-attempt deadline of a send, in seconds (30 unless testing::setRequestTimeout set another).
     static int32_t requestTimeoutSeconds();
-    static void setRequestTimeoutForTesting(int32_t seconds);
 
     ~DEZManager();
     DEZManager(const DEZManager&) = delete;

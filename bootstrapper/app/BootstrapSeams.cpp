@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "bootstrapper/app/TestSeams.h"
 #include "bootstrapper/support/ZORUtils.h"
 #include "foundation/utils/FileUtils.h"
 
@@ -67,7 +68,7 @@ void sleepMicroseconds(uint32_t microseconds) {
     std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
 }
 
-void setSleepForTesting(SleepFunction sleep) { sleepHook() = std::move(sleep); }
+void testing::setSleep(SleepFunction sleep) { sleepHook() = std::move(sleep); }
 
 void openLink(const std::string& url) {
     if (linkOpenerHook()) {
@@ -77,6 +78,6 @@ void openLink(const std::string& url) {
     ZORUtils::openURL(url);
 }
 
-void setLinkOpenerForTesting(LinkOpener opener) { linkOpenerHook() = std::move(opener); }
+void testing::setLinkOpener(LinkOpener opener) { linkOpenerHook() = std::move(opener); }
 
 }  // namespace bootstrap_seams

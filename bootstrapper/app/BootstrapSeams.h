@@ -28,18 +28,13 @@ LockKeyPath lockKeyPath();
 // A sleep in microseconds: a decimal number, else the production value.
 uint32_t microsecondsFromEnvironment(const char* variable, uint32_t productionValue);
 
-// The one sleep of states 4, 14 and 16; tests tell those apart by the duration they get.
+// The one sleep of states 4, 14 and 16; tests tell those apart by the duration they get
+// (testing::setSleep, TestSeams.h).
 using SleepFunction = std::function<void(uint32_t microseconds)>;
 void sleepMicroseconds(uint32_t microseconds);
-// An empty function restores the real sleep. Set only while no worker runs.
-void setSleepForTesting(SleepFunction sleep);
 
-// Opens the support page of the second button in its "Download" mode.
+// Opens the support page of the second button in its "Download" mode (testing::setLinkOpener).
 using LinkOpener = std::function<void(const std::string& url)>;
 void openLink(const std::string& url);
-// An empty function restores the browser.
-void setLinkOpenerForTesting(LinkOpener opener);
-
-// The base folder of the temporary folder: ZAMEEUtilities::setTempFolderBaseForTesting.
 
 }  // namespace bootstrap_seams

@@ -108,8 +108,6 @@ public:
     // none when the step shows nothing. Counts the unknown-size ticks.
     static std::optional<float> transferProgress(int32_t manifestState, float percent,
                                                  uint32_t& unknownSizeTicks);
-    // The install curve is process-wide; in-process runs start each curve afresh with this.
-    static void resetInstallCurveForTesting();
 
 private:
     void threadProc();

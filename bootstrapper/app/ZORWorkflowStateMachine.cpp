@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bootstrapper/app/BootstrapSeams.h"
+#include "bootstrapper/app/TestSeams.h"
 #include "bootstrapper/app/ZORSessionProxy.h"
 #include "bootstrapper/app/ZORWorkflowManager.h"
 #include "bootstrapper/support/DEZReporter.h"
@@ -72,7 +73,7 @@ std::optional<float> InstallCurve::advance(double& installCounter) {
     return result;
 }
 
-void ZORWorkflowManager::resetInstallCurveForTesting() { processInstallCurve() = InstallCurve{}; }
+void bootstrap_seams::testing::resetInstallCurve() { processInstallCurve() = InstallCurve{}; }
 
 std::string ZORWorkflowManager::versionFileURL(const std::string& zameeurl) {
     return platform::directoryOfUrl(zameeurl) + "/" + kVersionFileName;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "bootstrapper/support/TestSeams.h"
 #include "foundation/logging/LogFacade.h"
 #include "foundation/utils/NativeCriticalSection.h"
 #include "foundation/utils/StringUtils.h"
@@ -82,7 +83,7 @@ bool createTempFolder(std::string& path) {
     return false;
 }
 
-void setTempFolderBaseForTesting(const std::string& base) {
+void testing::setTempFolderBase(const std::string& base) {
     TempBase& holder = tempBase();
     ZEZUUtils::ScopedCriticalSection hold(holder.lock);
     holder.folder = base.empty() ? kDefaultTempBase : base;

@@ -11,9 +11,6 @@ namespace ZAMEEUtilities {
 // new GUID is tried on EEXIST, a few times. Only on success is path set.
 bool createTempFolder(std::string& path);
 
-// Points createTempFolder at another base folder; an empty text restores "/tmp".
-void setTempFolderBaseForTesting(const std::string& base);
-
 // Runs path with the arguments (no shell), its standard output and error on the null device,
 // in workingFolder, or, when that is empty, in the folder of path as given ("." when path has
 // no "/"), and waits for it. 0: it ran and exitStatus holds its status (the exit code, or

@@ -3,10 +3,8 @@
 #include "bootstrapper/support/ZORUtils.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <fstream>
 #include <limits>
 #include <vector>
@@ -18,6 +16,7 @@
 #include "localization/LocaleSelection.h"
 #include "localization/TextEncoding.h"
 #include "platform/Bundle.h"
+#include "platform/DefaultBrowser.h"
 #include "platform/DiskImageTool.h"
 #include "platform/ProcessLauncher.h"
 #include "platform/UserLanguages.h"
@@ -133,25 +132,6 @@ bool mountPointFromInfo(const std::string& listing, const std::string& imagePath
     return true;
 }
 
-// xdg-open from the absolute folders of PATH; a relative entry would depend on the working folder.
-std::string findOnPath(const std::string& program) {
-    const char* variable = std::getenv("PATH");
-    if (!variable) return std::string();
-    const std::string path(variable);
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find(':', start);
-        if (end == std::string::npos) end = path.size();
-        const std::string folder = path.substr(start, end - start);
-        if (!folder.empty() && folder.front() == '/') {
-            const std::string candidate = folder + "/" + program;
-            if (isRegularFile(candidate) && access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        start = end + 1;
-    }
-    return std::string();
-}
-
 }  // namespace
 
 ZORUtils::ZORUtils() : logger(std::make_unique<zezu::Logger>("ZOR", "", "Download", "ZOR", "ZORUtils")) {
@@ -263,13 +243,7 @@ void ZORUtils::setScreenResolutionHook(ScreenResolutionHook hook) {
     source.hook = std::move(hook);
 }
 
-void ZORUtils::openURL(const std::string& url) {
-    // A leading "-" would reach the opener as an option.
-    if (url.empty() || url.front() == '-') return;
-    const std::string opener = findOnPath("xdg-open");
-    if (opener.empty()) return;
-    platform::launchDetachedProcess(opener, {url});
-}
+void ZORUtils::openURL(const std::string& url) { platform::openInDefaultBrowser(url); }
 
 bool ZORUtils::mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint) {
     const std::string tool = platform::diskImageToolPath();

@@ -59,7 +59,7 @@ public:
     // Process-wide; an empty hook clears it.
     static void setScreenResolutionHook(ScreenResolutionHook hook);
 
-    // Opens url in the default browser with xdg-open found on PATH, never through a shell.
+    // Opens url in the default browser (platform::openInDefaultBrowser), never through a shell.
     // Nothing happens for an empty URL or one beginning with "-".
     static void openURL(const std::string& url);
 

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "foundation/logging/LogFunctions.h"
+#include "platform/ThreadIdentity.h"
 
 namespace zezu {
 namespace {
@@ -152,7 +153,7 @@ void LogTargetDefault::getTimeStr(uint64_t timestamp, char* buffer) {
 
 std::string LogTargetDefault::getCurrentThreadID() const {
     if (!threadIdFlag_) return {};
-    return std::to_string(static_cast<long>(::gettid()));
+    return std::to_string(platform::currentThreadId());
 }
 
 const char* LogTargetDefault::getLogLevelString(Log_Level level) {

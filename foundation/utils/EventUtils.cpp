@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "foundation/utils/TestSeams.h"
 #include "foundation/utils/UtilsLogging.h"
 
 namespace ZEZUUtils {
@@ -47,7 +48,7 @@ ZEZUEventsIntl::ZEZUEventsIntl() : unsignalled_(false) {}
 
 ZEZUEventsIntl::~ZEZUEventsIntl() { CloseHandleIntl(); }
 
-void ZEZUEventsIntl::setConditionWaitForTesting(ConditionWaitFunction wait) {
+void testing::setConditionWait(ZEZUEventsIntl::ConditionWaitFunction wait) {
     conditionWait.store(wait ? wait : &realConditionWait);
 }
 

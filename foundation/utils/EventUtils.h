@@ -27,12 +27,11 @@ public:
     int WaitforEvntIntl(int64_t milliseconds);
     void CloseHandleIntl();
 
-    // Stands in for pthread_cond_wait / pthread_cond_timedwait (deadline NULL: no limit) so
-    // tests can drive one exact interleaving. Called with the mutex held; must return with
-    // it held, as the real calls do.
+    // Stands in for pthread_cond_wait / pthread_cond_timedwait (deadline NULL: no limit), set by
+    // testing::setConditionWait (TestSeams.h). Called with the mutex held; must return with it
+    // held, as the real calls do.
     using ConditionWaitFunction = int (*)(pthread_cond_t* condition, pthread_mutex_t* mutex,
                                           const struct timespec* deadline);
-    static void setConditionWaitForTesting(ConditionWaitFunction wait);
 
 private:
     pthread_mutex_t mutex_;

@@ -36,6 +36,7 @@ std::optional<std::string> bundleOf(const std::string& executable) {
 
 }  // namespace
 
+// The kernel's link to the running image: already absolute and free of symbolic links.
 std::optional<std::string> executablePath() {
     std::vector<char> buffer(4096);
     for (;;) {

@@ -421,7 +421,7 @@ void HttpTransfer::finishWith(HttpFailure failure) {
     finish(-1);
     outcome_.failure = failure;
     std::tie(outcome_.domain, outcome_.code) = errorDomainOf(failure, outcome_.osErrno, outcome_.tlsVerifyResult,
-                                                             outcome_.connectStatus, outcome_.curlCode);
+                                                             outcome_.connectStatus, outcome_.transportCode);
 }
 
 void HttpTransfer::finish(int curlResult) {
@@ -453,7 +453,7 @@ void HttpTransfer::finish(int curlResult) {
     if (curlResult < 0) {
         return;  // finishWith() sets the failure
     }
-    outcome_.curlCode = curlResult;
+    outcome_.transportCode = curlResult;
     if (outcome_.message.empty() && curlResult != CURLE_OK) {
         outcome_.message = curl_easy_strerror(static_cast<CURLcode>(curlResult));
     }
@@ -550,7 +550,7 @@ void HttpTransfer::finish(int curlResult) {
     }
     outcome_.failure = failure;
     std::tie(outcome_.domain, outcome_.code) = errorDomainOf(failure, outcome_.osErrno, outcome_.tlsVerifyResult,
-                                                             outcome_.connectStatus, outcome_.curlCode);
+                                                             outcome_.connectStatus, outcome_.transportCode);
 }
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 // Machine facts on Linux: password database, machine-id and sysfs network interfaces.
+// A fixture root holds etc/passwd, etc/machine-id and sys/class/net/<name>/{device,type,address}.
 #include "platform/MachineFacts.h"
+#include "platform/TestSeams.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -128,6 +130,7 @@ std::string MachineFacts::pathUnderRoot(const std::string& absolutePath) const {
     return root_ == "/" ? absolutePath : root_ + absolutePath;
 }
 
+// The password database under "/", the fixture's etc/passwd elsewhere.
 std::optional<std::string> MachineFacts::loginUserName() const {
     if (root_ == "/") {
         return passwordDatabaseName(::getuid());
@@ -139,6 +142,7 @@ std::optional<std::string> MachineFacts::loginUserName() const {
     return passwdFileName(*content, ::getuid());
 }
 
+// etc/machine-id, which every user can read.
 std::optional<std::string> MachineFacts::platformSerial() const {
     auto content = readSmallFile(pathUnderRoot("/etc/machine-id"));
     if (!content) {
@@ -151,6 +155,7 @@ std::optional<std::string> MachineFacts::platformSerial() const {
     return serial;
 }
 
+// sys/class/net: a physical interface has a device link; type 1 is ARPHRD_ETHER.
 std::optional<EthernetAddress> MachineFacts::primaryEthernetAddress() const {
     const std::string netFolder = pathUnderRoot("/sys/class/net");
     DIR* dir = ::opendir(netFolder.c_str());
@@ -194,7 +199,7 @@ MachineFacts machineFacts() {
     return MachineFacts(processRoot());
 }
 
-void setMachineFactsRoot(const std::string& root) {
+void testing::setMachineFactsRoot(const std::string& root) {
     MutexLock guard(rootMutex());
     processRoot() = root.empty() ? "/" : root;
 }

@@ -1,5 +1,6 @@
 // The mount table from /proc/self/mountinfo and loop devices' backing files from /sys.
 #include "platform/MountTable.h"
+#include "platform/linux/MountInfo.h"
 
 #include <fstream>
 #include <sstream>
@@ -49,6 +50,7 @@ std::vector<MountEntry> parseMountInfo(const std::string& text) {
 
 std::vector<MountEntry> currentMounts() { return parseMountInfo(readWhole("/proc/self/mountinfo")); }
 
+// sysfs names the file of an attached loop device in block/loopN/loop/backing_file.
 std::optional<std::string> loopBackingFile(const std::string& device) {
     const std::string prefix = "/dev/loop";
     if (device.compare(0, prefix.size(), prefix) != 0 || device.size() == prefix.size() ||

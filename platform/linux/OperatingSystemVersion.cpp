@@ -30,6 +30,7 @@ std::optional<std::string> plistProductVersion(const std::string& file) {
     return std::nullopt;
 }
 
+// VERSION_ID of os-release(5), quotes removed: "12" on Debian 12.
 std::optional<std::string> osReleaseVersionId(const std::string& file) {
     std::ifstream in(file);
     std::string line;

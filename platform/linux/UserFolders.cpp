@@ -1,5 +1,6 @@
 // Home folders, the console user and the local-domain root on Linux.
 #include "platform/UserFolders.h"
+#include "platform/TestSeams.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -52,7 +53,8 @@ std::optional<uid_t> parseUid(const std::string& text) {
     return static_cast<uid_t>(value);
 }
 
-// The uid owning the active session on seat0, if logind reports one.
+// The uid owning the active session on seat0, if logind reports one. Its state lies in
+// /run/systemd (seats/seat0, sessions/<id>), or in the folder testing::setSessionStateFolder names.
 std::optional<uid_t> activeSeatUid() {
     const std::string folder = sessionStateFolder();
     const std::string seat = folder + "/seats/seat0";
@@ -132,7 +134,7 @@ std::string localPath(const std::string& absolutePath) {
     return root + tail;
 }
 
-void setSessionStateFolderForTesting(const std::string& folder) {
+void testing::setSessionStateFolder(const std::string& folder) {
     MutexLock lock(sessionFolderMutex);
     sessionFolderOverride = folder;
 }

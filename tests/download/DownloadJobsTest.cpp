@@ -12,6 +12,7 @@
 
 #include "download/DownloadGlobalData.h"
 #include "download/FileSystemUtils.h"
+#include "download/TestSeams.h"
 #include "tests/download/EngineTestSupport.h"
 
 namespace {
@@ -207,7 +208,7 @@ TEST_F(DownloadJobsTest, MetaRecordsClaimOnlyTheWrittenPrefixAndTheFullSizeOnlyO
     EXPECT_EQ(first[0]->run(0), kJobDone);
     EXPECT_EQ(record(), kPiece) << "only what is known to be written from the start on";
 
-    FileHandler::injectWriteFailuresForTesting(ENOSPC, 1);
+    engine::testing::injectWriteFailures(ENOSPC, 1);
     EXPECT_EQ(first[2]->run(0), kJobFailed);
     EXPECT_EQ(record(), kPiece);
     EXPECT_EQ(recorder.count(kEventSegmentWritten), 0) << "a segment with an unwritten piece is never judged";
@@ -234,7 +235,7 @@ TEST_F(DownloadJobsTest, MetaRecordsClaimOnlyTheWrittenPrefixAndTheFullSizeOnlyO
     EXPECT_EQ(data.acceptedBytes.load(), 3u * kPiece);
     EXPECT_EQ(data.remainingJobs.load(), 0);
     EXPECT_TRUE(partialFile(data) == bytes);
-    FileHandler::injectWriteFailuresForTesting(0, 0);
+    engine::testing::injectWriteFailures(0, 0);
 }
 
 TEST_F(DownloadJobsTest, ARangedAnswerWithAnotherETagIsFatalAndHandsNothingOver) {
@@ -329,12 +330,12 @@ TEST_F(DownloadJobsTest, AFailedHandOverInASingleStreamLeavesNoChunkCountedAsOut
         ASSERT_TRUE(data.init(in));
         ASSERT_TRUE(data.initializeFileDownload());
         queueSingleStream(data);
-        DownloadGlobalData::failHandOversForTesting(failing, 1);
+        engine::testing::failHandOvers(failing, 1);
         for (int round = 0; round < 3; ++round) {
             runDownloadJobs(data);
             runSerializer(data);
         }
-        DownloadGlobalData::failHandOversForTesting(0, 0);
+        engine::testing::failHandOvers(0, 0);
         EXPECT_EQ(data.remainingJobs.load(), 0) << "a count left raised would keep the download from ever finishing";
         EXPECT_EQ(data.acceptedBytes.load(), bytes.size());
         EXPECT_EQ(data.pendingSerializationBytes.load(), 0u);

@@ -23,6 +23,7 @@
 
 #include "download/CookieStore.h"
 #include "download/FileHandler.h"
+#include "download/TestSeams.h"
 #include "platform/HttpTransfer.h"
 #include "tests/download/EngineTestSupport.h"
 #include "tests/download/EngineFaultSupport.h"
@@ -273,17 +274,17 @@ bool fillTheDiskAfterTheFirstSegment(ScenarioRun& run) {
     run.judge = [filled](int event, const SegmentView&) {
         if (event == kEventSegmentWritten && !*filled) {
             *filled = true;
-            FileHandler::injectWriteFailuresForTesting(ENOSPC, 1 << 30);
+            engine::testing::injectWriteFailures(ENOSPC, 1 << 30);
         }
         return 0;
     };
-    run.undo.push_back([] { FileHandler::injectWriteFailuresForTesting(0, 0); });
+    run.undo.push_back([] { engine::testing::injectWriteFailures(0, 0); });
     return true;
 }
 
 void mendTheServer(ScenarioRun& run, FileDownloaderHandle&) { run.server.setScenario(run.plainScenarioJson); }
 
-void freeTheDisk(ScenarioRun&, FileDownloaderHandle&) { FileHandler::injectWriteFailuresForTesting(0, 0); }
+void freeTheDisk(ScenarioRun&, FileDownloaderHandle&) { engine::testing::injectWriteFailures(0, 0); }
 
 std::vector<Scenario> faultScenarios() {
     const uint32_t seed = faultSeed();

@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "download/TestSeams.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
@@ -37,7 +38,7 @@ class FileLayerTest : public ::testing::Test {
 protected:
     void SetUp() override { folder_ = test_support::makeTemporaryFolder("engine_files"); }
     void TearDown() override {
-        FileHandler::injectWriteFailuresForTesting(0, 0);
+        engine::testing::injectWriteFailures(0, 0);
         test_support::removeTree(folder_);
     }
     std::string path(const std::string& name) const { return folder_ + "/" + name; }
@@ -121,7 +122,7 @@ TEST_F(FileLayerTest, AFullDiskOnWriteIsReportedAsDiskFull) {
     FileHandler handler;
     ASSERT_TRUE(handler.open(file));
     for (const int errorNumber : {ENOSPC, EDQUOT}) {
-        FileHandler::injectWriteFailuresForTesting(errorNumber, 1);
+        engine::testing::injectWriteFailures(errorNumber, 1);
         EXPECT_FALSE(handler.writeSegment(10, "zz", 2));
         ErrorRecord error;
         handler.getLastError(error);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "download/DownloadGlobalData.h"
+#include "download/TestSeams.h"
 #include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
 
@@ -140,9 +141,9 @@ TEST_F(MetaResumeTest, AResumeThatCannotBeSetUpStartsOverAsAFreshResumableDownlo
     EngineSession session;
     DownloadInput in = input();
     ASSERT_EQ(session.handle->init(&in), 0);
-    Segment::failAllocationsForTesting(1, 1);
+    engine::testing::failAllocations(1, 1);
     ASSERT_EQ(session.handle->start(), 0);
-    Segment::failAllocationsForTesting(0, 0);
+    engine::testing::failAllocations(0, 0);
 
     {
         ZAMDFileManager meta;

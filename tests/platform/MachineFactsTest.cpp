@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/TestSeams.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
@@ -108,9 +109,9 @@ TEST_F(FactsFixture, NoEthernetMeansNoAddress) {
 
 TEST_F(FactsFixture, ProcessWideFactsFollowTheSetRoot) {
     write("etc/machine-id", "fixture-serial\n");
-    platform::setMachineFactsRoot(root_);
+    platform::testing::setMachineFactsRoot(root_);
     EXPECT_EQ(platform::machineFacts().platformSerial(), "fixture-serial");
-    platform::setMachineFactsRoot("/");
+    platform::testing::setMachineFactsRoot("/");
     EXPECT_EQ(platform::machineFacts().root(), "/");
 }
 

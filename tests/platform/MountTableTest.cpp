@@ -1,5 +1,6 @@
 // Parsing the kernel's mount table: escapes, optional fields, malformed lines.
 #include "platform/MountTable.h"
+#include "platform/linux/MountInfo.h"
 
 #include <gtest/gtest.h>
 

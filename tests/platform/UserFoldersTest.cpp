@@ -1,4 +1,5 @@
 // Home folders, the console user from logind's state and folders made for that user.
+#include "platform/TestSeams.h"
 #include "platform/UserFolders.h"
 
 #include "tests/support/TemporaryEnvironment.h"
@@ -32,9 +33,9 @@ class ConsoleUserTest : public ::testing::Test {
 protected:
     void SetUp() override {
         state_ = env_.base() + "/logind";
-        platform::setSessionStateFolderForTesting(state_);
+        platform::testing::setSessionStateFolder(state_);
     }
-    void TearDown() override { platform::setSessionStateFolderForTesting(""); }
+    void TearDown() override { platform::testing::setSessionStateFolder(""); }
 
     test_support::TemporaryEnvironment env_;
     std::string state_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/MachineFacts.h"
+#include "platform/TestSeams.h"
 #include "settings/CryptEngine.h"
 #include "settings/HexCodec.h"
 #include "settings/MachineSignature.h"
@@ -26,7 +27,7 @@ protected:
         CryptEngine::_hddSerialNumList.clear();
     }
     void TearDown() override {
-        platform::setMachineFactsRoot("/");
+        platform::testing::setMachineFactsRoot("/");
         CryptEngine::_hddSerialNumList.clear();
         test_support::removeTree(root_);
     }

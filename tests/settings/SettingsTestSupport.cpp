@@ -1,4 +1,5 @@
 // Fixture trees of machine facts and a shell runner for the settings store's tests.
+#include "platform/TestSeams.h"
 #include "tests/settings/SettingsTestSupport.h"
 
 #include <sys/wait.h>
@@ -34,7 +35,7 @@ void useFactsTree(const std::string& root, const FactsTree& tree) {
         std::ofstream(eth / "type") << "1\n";
         std::ofstream(eth / "address") << tree.macAddress << "\n";
     }
-    platform::setMachineFactsRoot(root);
+    platform::testing::setMachineFactsRoot(root);
 }
 
 std::string runShell(const std::string& command, const std::string& input, int& status) {

@@ -1,5 +1,6 @@
 // The vor.db session against real files: schema, records, damaged and busy databases,
 // with the sqlite3 command-line tool as an independent reader.
+#include "settings/TestSeams.h"
 #include "settings/VorDb.h"
 
 #include <sys/stat.h>
@@ -25,10 +26,10 @@ protected:
         folder_ = test_support::makeTemporaryFolder("vordb");
         path_ = folder_ + "/Zarvo/ZEZU/vor.db";
         vorDb::m_RecreateFileOnPermIssue = true;
-        vorDb::setBusyPolicy({50, 2, 10000});
+        settings::testing::setBusyPolicy({50, 2, 10000});
     }
     void TearDown() override {
-        vorDb::setBusyPolicy(VorBusyPolicy{});
+        settings::testing::setBusyPolicy(VorBusyPolicy{});
         test_support::removeTree(folder_);
     }
 

@@ -1,5 +1,7 @@
 // The flat interface end to end: keys from fixture machine facts, a real vor.db, other
 // processes and other connections, and the sqlite3 and openssl tools as independent readers.
+#include "platform/TestSeams.h"
+#include "settings/TestSeams.h"
 #include "settings/VorLib.h"
 
 #include <grp.h>
@@ -42,11 +44,11 @@ protected:
         useFacts(kFacts);
         path_ = environment_.base() + "/store/vor.db";
         vorDb::m_RecreateFileOnPermIssue = true;
-        vorDb::setBusyPolicy({50, 2, 10000});
+        settings::testing::setBusyPolicy({50, 2, 10000});
     }
     void TearDown() override {
-        vorDb::setBusyPolicy(VorBusyPolicy{});
-        platform::setMachineFactsRoot("/");
+        settings::testing::setBusyPolicy(VorBusyPolicy{});
+        platform::testing::setMachineFactsRoot("/");
         forgetKeys();
     }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/MachineFacts.h"
+#include "platform/TestSeams.h"
 #include "settings/CryptEngine.h"
 #include "settings/VorLib.h"
 #include "settings/VorLibStruct.h"
@@ -68,7 +69,7 @@ TEST(VorLibThreads, ConcurrentReferencesShareKeysAndFile) {
         EXPECT_EQ(std::string(buffer), "value of thread " + std::to_string(t));
     }
     vor_freeLibRef(&ref);
-    platform::setMachineFactsRoot("/");
+    platform::testing::setMachineFactsRoot("/");
 }
 
 }  // namespace

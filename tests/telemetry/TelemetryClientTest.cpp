@@ -16,6 +16,7 @@
 #include "telemetry/AsynchEventProcessor.h"
 #include "telemetry/DEZInterface.h"
 #include "telemetry/DEZManager.h"
+#include "telemetry/TestSeams.h"
 #include "tests/platform/LoopbackHttpPeer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -78,15 +79,15 @@ protected:
             ::unsetenv(name);
         }
         platform::ProxySettings::refresh();
-        DEZFramework::DEZManager::setRequestTimeoutForTesting(10);
+        DEZFramework::testing::setRequestTimeout(10);
     }
     void TearDown() override {
         EXPECT_EQ(dezShutDown(), 0);
         ::unsetenv(DEZFramework::kEventServiceUrlVariable);
         ::unsetenv("http_proxy");
         platform::ProxySettings::refresh();
-        DEZFramework::DEZManager::setRequestTimeoutForTesting(30);
-        DEZFramework::AsynchEventProcessor::setStopWaitForTesting(std::chrono::milliseconds(-1));
+        DEZFramework::testing::setRequestTimeout(30);
+        DEZFramework::testing::setStopWait(std::chrono::milliseconds(-1));
         environment_.reset();
     }
     void useService(const LoopbackHttpPeer& peer) {
@@ -255,7 +256,7 @@ TEST_F(TelemetryClient, FailedImmediateSendsKeepTheEventPending) {
 
 TEST_F(TelemetryClient, TimedOutSendGivesMinusFive) {
     LoopbackHttpPeer silent([](const std::string&, std::size_t) { return PeerAnswer::silent(); });
-    DEZFramework::DEZManager::setRequestTimeoutForTesting(1);
+    DEZFramework::testing::setRequestTimeout(1);
     useService(silent);
     const char* cad = makeCad();
     const char* event = makeEvent();
@@ -315,8 +316,8 @@ TEST_F(TelemetryClient, QueuedEventsAreSentInOrderBeforeShutdownReturns) {
 
 TEST_F(TelemetryClient, ShutdownWaitIsBounded_TheRestIsDropped) {
     LoopbackHttpPeer silent([](const std::string&, std::size_t) { return PeerAnswer::silent(); });
-    DEZFramework::DEZManager::setRequestTimeoutForTesting(1);
-    DEZFramework::AsynchEventProcessor::setStopWaitForTesting(std::chrono::milliseconds(300));
+    DEZFramework::testing::setRequestTimeout(1);
+    DEZFramework::testing::setStopWait(std::chrono::milliseconds(300));
     useService(silent);
     const char* cad = makeCad();
     for (int i = 0; i < 5; ++i) {

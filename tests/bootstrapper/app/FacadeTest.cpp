@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bootstrapper/app/ZORApplicationFacade.h"
+#include "bootstrapper/support/TestSeams.h"
 #include "bootstrapper/support/ZAMEEUtilities.h"
 #include "platform/ProcessLauncher.h"
 #include "tests/bootstrapper/app/RunLog.h"
@@ -30,10 +31,10 @@ protected:
     void SetUp() override {
         temporaryBase_ = environment_.base() + "/tmp";
         fs::create_directories(temporaryBase_);
-        ZAMEEUtilities::setTempFolderBaseForTesting(temporaryBase_);
+        ZAMEEUtilities::testing::setTempFolderBase(temporaryBase_);
     }
     void TearDown() override {
-        ZAMEEUtilities::setTempFolderBaseForTesting("");
+        ZAMEEUtilities::testing::setTempFolderBase("");
         unsetenv(kResourcesVariable);
     }
 

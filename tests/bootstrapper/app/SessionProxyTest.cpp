@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "bootstrapper/app/ZORSessionProxy.h"
+#include "bootstrapper/support/TestSeams.h"
 #include "bootstrapper/support/ZAMEEUtilities.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -83,13 +84,13 @@ TEST(SessionProxyTest, FailedTemporaryFolderLeavesEmptyPathAndDeletesNothing) {
     // A file where the base folder belongs: creation fails even as root.
     const std::string blocker = environment.base() + "/not-a-folder";
     std::ofstream(blocker) << "x";
-    ZAMEEUtilities::setTempFolderBaseForTesting(blocker);
+    ZAMEEUtilities::testing::setTempFolderBase(blocker);
     {
         ZORSessionProxy session;
         session.init();
         EXPECT_TRUE(session.tempFolderPath.empty());
     }
-    ZAMEEUtilities::setTempFolderBaseForTesting("");
+    ZAMEEUtilities::testing::setTempFolderBase("");
     EXPECT_TRUE(exists(blocker));
 }
 
@@ -97,7 +98,7 @@ TEST(SessionProxyTest, TemporaryFolderIsRemovedWithItsContents) {
     test_support::TemporaryEnvironment environment;
     const std::string base = environment.base() + "/tmp";
     ASSERT_EQ(::mkdir(base.c_str(), 0700), 0);
-    ZAMEEUtilities::setTempFolderBaseForTesting(base);
+    ZAMEEUtilities::testing::setTempFolderBase(base);
     std::string folder;
     {
         ZORSessionProxy session;
@@ -108,7 +109,7 @@ TEST(SessionProxyTest, TemporaryFolderIsRemovedWithItsContents) {
         ASSERT_EQ(::mkdir((folder + "/inner").c_str(), 0700), 0);
         std::ofstream(folder + "/inner/file") << "x";
     }
-    ZAMEEUtilities::setTempFolderBaseForTesting("");
+    ZAMEEUtilities::testing::setTempFolderBase("");
     EXPECT_FALSE(exists(folder));
     EXPECT_TRUE(exists(base));
 }

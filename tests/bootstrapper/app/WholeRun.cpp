@@ -1,4 +1,7 @@
 // One whole headless run in-process: product, server, sink, locks, folders, hooks and window.
+#include "bootstrapper/app/TestSeams.h"
+#include "bootstrapper/support/TestSeams.h"
+#include "platform/TestSeams.h"
 #include "tests/bootstrapper/app/WholeRun.h"
 
 #include <gtest/gtest.h>
@@ -79,10 +82,10 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
     removeLockSets();
 
     // An empty session-state folder: the console user is this process's user.
-    platform::setSessionStateFolderForTesting(base_ + "/session-state");
-    ZAMEEUtilities::setTempFolderBaseForTesting(base_ + "/tmp");
-    ZORWorkflowManager::resetInstallCurveForTesting();
-    bootstrap_seams::setSleepForTesting([this](uint32_t microseconds) {
+    platform::testing::setSessionStateFolder(base_ + "/session-state");
+    ZAMEEUtilities::testing::setTempFolderBase(base_ + "/tmp");
+    bootstrap_seams::testing::resetInstallCurve();
+    bootstrap_seams::testing::setSleep([this](uint32_t microseconds) {
         {
             platform::MutexLock lock(mutex_);
             sleeps_.push_back(microseconds);
@@ -91,7 +94,7 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
             sleepHook_(microseconds);
         }
     });
-    bootstrap_seams::setLinkOpenerForTesting([this](const std::string& url) {
+    bootstrap_seams::testing::setLinkOpener([this](const std::string& url) {
         platform::MutexLock lock(mutex_);
         links_.push_back(url);
     });
@@ -99,10 +102,10 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
 
 WholeRun::~WholeRun() {
     abort();
-    bootstrap_seams::setSleepForTesting({});
-    bootstrap_seams::setLinkOpenerForTesting({});
-    ZAMEEUtilities::setTempFolderBaseForTesting("");
-    platform::setSessionStateFolderForTesting("");
+    bootstrap_seams::testing::setSleep({});
+    bootstrap_seams::testing::setLinkOpener({});
+    ZAMEEUtilities::testing::setTempFolderBase("");
+    platform::testing::setSessionStateFolder("");
     removeLockSets();
     server_.reset();
     variables_.reset();

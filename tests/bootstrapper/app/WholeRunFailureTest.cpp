@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bootstrapper/support/TestSeams.h"
 #include "bootstrapper/support/ZAMEEUtilities.h"
 #include "tests/bootstrapper/app/RunLog.h"
 #include "tests/bootstrapper/app/WholeRun.h"
@@ -144,7 +145,7 @@ TEST(WholeRunFailureTest, EmptyTemporaryFolderIsABootstrapFailure) {
     run.makeProduct();
     const std::string blocker = run.environment().base() + "/blocker";
     std::ofstream(blocker) << "a file where the temporary folders belong";
-    ZAMEEUtilities::setTempFolderBaseForTesting(blocker);
+    ZAMEEUtilities::testing::setTempFolderBase(blocker);
     const bool rootVersionFile = fs::exists("/version.xml");
     run.start();
     EXPECT_TRUE(run.facade()->getSessionProxy()->tempFolderPath.empty());

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "bootstrapper/app/BootstrapSeams.h"
+#include "bootstrapper/app/TestSeams.h"
 #include "bootstrapper/app/ZORSessionProxy.h"
 #include "bootstrapper/app/ZORWorkflowManager.h"
 #include "bootstrapper/support/SupportAddress.h"
@@ -21,9 +22,9 @@ struct Harness {
         mediator.setUtils(&session.utils);
         mediator.setViewHandles(&session.viewHandles);
         EXPECT_TRUE(manager.init(&session, &mediator));
-        bootstrap_seams::setLinkOpenerForTesting([this](const std::string& url) { openedLinks.push_back(url); });
+        bootstrap_seams::testing::setLinkOpener([this](const std::string& url) { openedLinks.push_back(url); });
     }
-    ~Harness() { bootstrap_seams::setLinkOpenerForTesting({}); }
+    ~Harness() { bootstrap_seams::testing::setLinkOpener({}); }
 
     test_support::TemporaryEnvironment environment;
     ZORSessionProxy session;

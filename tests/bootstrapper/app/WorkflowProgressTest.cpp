@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bootstrapper/app/BootstrapSeams.h"
+#include "bootstrapper/app/TestSeams.h"
 #include "bootstrapper/app/ZORWorkflowManager.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryEnvironment.h"
@@ -195,10 +196,10 @@ TEST(SeamsTest, LockKeyPathMustExist) {
 
 TEST(SeamsTest, SleepHookGetsTheDuration) {
     std::vector<uint32_t> durations;
-    bootstrap_seams::setSleepForTesting([&durations](uint32_t microseconds) { durations.push_back(microseconds); });
+    bootstrap_seams::testing::setSleep([&durations](uint32_t microseconds) { durations.push_back(microseconds); });
     bootstrap_seams::sleepMicroseconds(500000);
     bootstrap_seams::sleepMicroseconds(2000000);
-    bootstrap_seams::setSleepForTesting({});
+    bootstrap_seams::testing::setSleep({});
     EXPECT_EQ(durations, (std::vector<uint32_t>{500000, 2000000}));
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bootstrapper/app/BootstrapSeams.h"
+#include "bootstrapper/app/TestSeams.h"
 #include "bootstrapper/app/ZORSessionProxy.h"
 #include "bootstrapper/app/ZORWorkflowManager.h"
 #include "bootstrapper/support/DEZReporter.h"
@@ -265,7 +266,7 @@ class InstallFailureTest : public StepTest, public ::testing::WithParamInterface
 TEST_P(InstallFailureTest, FatalScreenEventAndSecondButton) {
     const InstallFailureCase& c = GetParam();
     std::vector<std::string> links;
-    bootstrap_seams::setLinkOpenerForTesting([&links](const std::string& url) { links.push_back(url); });
+    bootstrap_seams::testing::setLinkOpener([&links](const std::string& url) { links.push_back(url); });
     session_.state = 14;
     manager_->reportInstallFailure(c.actionType, c.resultCode);
 
@@ -305,7 +306,7 @@ TEST_P(InstallFailureTest, FatalScreenEventAndSecondButton) {
         session_.quit();
         EXPECT_FALSE(manager_->dispatchUserAction());
     }
-    bootstrap_seams::setLinkOpenerForTesting({});
+    bootstrap_seams::testing::setLinkOpener({});
     EXPECT_EQ(links, c.supportButton ? std::vector<std::string>{kSupportAddress} : std::vector<std::string>{});
     EXPECT_EQ(session_.state, 17);
     EXPECT_FALSE(window_.called("showQuitConfirmation"));
@@ -342,7 +343,7 @@ TEST(SleepSeamTest, EnvironmentSetsTheLockPoll) {
     const LockKeyFile key(environment.base() + "/lock-key");
     setenv("BOOTSTRAP_LOCK_POLL_US", "77", 1);
     std::vector<uint32_t> sleeps;
-    bootstrap_seams::setSleepForTesting([&sleeps](uint32_t microseconds) { sleeps.push_back(microseconds); });
+    bootstrap_seams::testing::setSleep([&sleeps](uint32_t microseconds) { sleeps.push_back(microseconds); });
     {
         ZORSessionProxy session;
         ViewMediator mediator;
@@ -352,7 +353,7 @@ TEST(SleepSeamTest, EnvironmentSetsTheLockPoll) {
         manager.stepStateMachine();
         EXPECT_EQ(session.state, 5);
     }
-    bootstrap_seams::setSleepForTesting({});
+    bootstrap_seams::testing::setSleep({});
     unsetenv("BOOTSTRAP_LOCK_POLL_US");
     EXPECT_EQ(sleeps, (std::vector<uint32_t>{77}));
 }

@@ -10,8 +10,10 @@
 
 #include "foundation/utils/CommandLineParser.h"
 #include "platform/ProxySettings.h"
+#include "platform/TestSeams.h"
 #include "platform/UserFolders.h"
 #include "telemetry/DEZManager.h"
+#include "telemetry/TestSeams.h"
 #include "tests/platform/LoopbackHttpPeer.h"
 #include "tests/support/LogFacadeHome.h"
 #include "tests/support/RecordingLogTarget.h"
@@ -75,12 +77,12 @@ protected:
     void SetUp() override {
         sessionState_ = environment_.base() + "/no-seats";
         std::filesystem::create_directories(sessionState_);
-        platform::setSessionStateFolderForTesting(sessionState_);
+        platform::testing::setSessionStateFolder(sessionState_);
         for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "no_proxy"}) {
             ::unsetenv(name);
         }
         platform::ProxySettings::refresh();
-        DEZFramework::DEZManager::setRequestTimeoutForTesting(10);
+        DEZFramework::testing::setRequestTimeout(10);
         writeSystemVersion("10.14.6");
         DEZReporter::setClientVersion("1.2.3.4");
         useService(sink_.baseUrl());
@@ -90,9 +92,9 @@ protected:
         ::unsetenv(DEZFramework::kEventServiceUrlVariable);
         ::unsetenv("http_proxy");
         platform::ProxySettings::refresh();
-        DEZFramework::DEZManager::setRequestTimeoutForTesting(30);
+        DEZFramework::testing::setRequestTimeout(30);
         DEZReporter::setClientVersion("");
-        platform::setSessionStateFolderForTesting("");
+        platform::testing::setSessionStateFolder("");
     }
 
     static void useService(const std::string& url) {

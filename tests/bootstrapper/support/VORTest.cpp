@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "platform/MachineFacts.h"
+#include "platform/TestSeams.h"
 #include "settings/CryptEngine.h"
 #include "settings/VorLib.h"
 #include "settings/VorLibStruct.h"
@@ -27,7 +28,7 @@ class VORTest : public ::testing::Test {
 protected:
     void SetUp() override { useFacts(kFacts); }
     void TearDown() override {
-        platform::setMachineFactsRoot("/");
+        platform::testing::setMachineFactsRoot("/");
         forgetKeys();
     }
 

@@ -1,4 +1,5 @@
 // The bootstrapper's launch of installers, its temporary folder and its OS version.
+#include "bootstrapper/support/TestSeams.h"
 #include "bootstrapper/support/ZAMEEUtilities.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ protected:
         fs::create_directories(bin_);
         fs::copy_file(kProbe, bin_ + "/probe");
     }
-    void TearDown() override { ZAMEEUtilities::setTempFolderBaseForTesting(""); }
+    void TearDown() override { ZAMEEUtilities::testing::setTempFolderBase(""); }
 
     std::vector<std::string> logged() const { return capture_.messagesOf(kComponent); }
 
@@ -152,7 +153,7 @@ TEST_F(ZAMEEUtilitiesTest, MuchOutputOnBothStreamsNeverBlocksTheChild) {
 }
 
 TEST_F(ZAMEEUtilitiesTest, TempFolderIsNewPrivateAndUnderTheBase) {
-    ZAMEEUtilities::setTempFolderBaseForTesting(env_.base());
+    ZAMEEUtilities::testing::setTempFolderBase(env_.base());
     std::string first;
     std::string second;
     ASSERT_TRUE(ZAMEEUtilities::createTempFolder(first));
@@ -174,7 +175,7 @@ TEST_F(ZAMEEUtilitiesTest, TempFolderFailsWithoutMakingParentsAndLeavesThePathAl
     const std::string file = env_.base() + "/a file";
     utilities_test::writeText(file, "x");
     for (const std::string& base : {file, env_.base() + "/missing", env_.base() + "/missing/deeper"}) {
-        ZAMEEUtilities::setTempFolderBaseForTesting(base);
+        ZAMEEUtilities::testing::setTempFolderBase(base);
         std::string path = "unchanged";
         EXPECT_FALSE(ZAMEEUtilities::createTempFolder(path)) << base;
         EXPECT_EQ(path, "unchanged") << base;
@@ -183,8 +184,8 @@ TEST_F(ZAMEEUtilitiesTest, TempFolderFailsWithoutMakingParentsAndLeavesThePathAl
 }
 
 TEST_F(ZAMEEUtilitiesTest, TempFolderDefaultsToTmp) {
-    ZAMEEUtilities::setTempFolderBaseForTesting(env_.base());
-    ZAMEEUtilities::setTempFolderBaseForTesting("");
+    ZAMEEUtilities::testing::setTempFolderBase(env_.base());
+    ZAMEEUtilities::testing::setTempFolderBase("");
     std::string path;
     ASSERT_TRUE(ZAMEEUtilities::createTempFolder(path));
     EXPECT_EQ(path.rfind("/tmp/", 0), 0u) << path;

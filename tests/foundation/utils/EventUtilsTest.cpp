@@ -1,6 +1,7 @@
 // Auto-reset events and critical sections: signalling, time-outs, races and re-entry.
 #include "foundation/utils/EventUtils.h"
 #include "foundation/utils/NativeCriticalSection.h"
+#include "foundation/utils/TestSeams.h"
 #include "foundation/utils/UtilsLogging.h"
 
 #include <gtest/gtest.h>
@@ -33,9 +34,9 @@ private:
 class WaitHookGuard {
 public:
     explicit WaitHookGuard(ZEZUEventsIntl::ConditionWaitFunction hook) {
-        ZEZUEventsIntl::setConditionWaitForTesting(hook);
+        ZEZUUtils::testing::setConditionWait(hook);
     }
-    ~WaitHookGuard() { ZEZUEventsIntl::setConditionWaitForTesting(nullptr); }
+    ~WaitHookGuard() { ZEZUUtils::testing::setConditionWait(nullptr); }
 };
 
 std::atomic<ZEZU_Event_t> racingEvent{nullptr};

@@ -3,6 +3,7 @@
 
 #include "platform/Bundle.h"
 #include "platform/DiskImageTool.h"
+#include "platform/TestSeams.h"
 #include "platform/UserFolders.h"
 #include "tests/support/LogFacadeHome.h"
 #include "tests/support/TemporaryEnvironment.h"
@@ -39,8 +40,8 @@ mode_t modeOf(const std::string& path) {
 // A temporary home and root, with no logind seat so the console user is this process's.
 class FileUtilsTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::setSessionStateFolderForTesting(env_.base() + "/no-logind"); }
-    void TearDown() override { platform::setSessionStateFolderForTesting(""); }
+    void SetUp() override { platform::testing::setSessionStateFolder(env_.base() + "/no-logind"); }
+    void TearDown() override { platform::testing::setSessionStateFolder(""); }
 
     test_support::TemporaryEnvironment env_;
 };
@@ -127,7 +128,7 @@ TEST_F(FileUtilsTest, ConsoleUserWithoutHomeFailsTheUserRows) {
     if (!other || fs::exists(other->home)) GTEST_SKIP() << "no user without a home folder";
     fs::create_directories(env_.base() + "/logind/seats");
     writeFile(env_.base() + "/logind/seats/seat0", "ACTIVE_UID=" + std::to_string(other->uid) + "\n");
-    platform::setSessionStateFolderForTesting(env_.base() + "/logind");
+    platform::testing::setSessionStateFolder(env_.base() + "/logind");
     for (int type : {10, 12, 19, 22, 26}) {
         std::string path = "before";
         EXPECT_FALSE(FileUtils::GetDirectoryPath(type, path)) << "type " << type;
@@ -322,7 +323,7 @@ TEST_F(FileUtilsTest, AtomicWriteByRootKeepsOwnersAndGivesNewFilesToTheConsoleUs
     // A new file in a folder of the console user is theirs; elsewhere it stays root's.
     fs::create_directories(env_.base() + "/logind/seats");
     writeFile(env_.base() + "/logind/seats/seat0", "ACTIVE_UID=" + std::to_string(other->uid) + "\n");
-    platform::setSessionStateFolderForTesting(env_.base() + "/logind");
+    platform::testing::setSessionStateFolder(env_.base() + "/logind");
     const std::string theirs = env_.base() + "/their-folder";
     fs::create_directories(theirs);
     ASSERT_EQ(chown(theirs.c_str(), other->uid, other->gid), 0);

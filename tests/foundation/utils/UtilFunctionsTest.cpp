@@ -1,6 +1,7 @@
 // The util free functions: Base64, folders with owner and mode, file deletion, user folders.
 #include "foundation/utils/UtilFunctions.h"
 
+#include "platform/TestSeams.h"
 #include "platform/UserFolders.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -154,7 +155,7 @@ TEST(UtilFiles, ExistsAndDelete) {
 
 TEST(UtilUserFolders, HomesApplicationSupportAndZcf) {
     test_support::TemporaryEnvironment env;
-    platform::setSessionStateFolderForTesting(env.base() + "/no-logind");
+    platform::testing::setSessionStateFolder(env.base() + "/no-logind");
     std::string out;
     EXPECT_TRUE(util_getUserFolderPath(out));
     EXPECT_EQ(out, env.home());
@@ -175,7 +176,7 @@ TEST(UtilUserFolders, HomesApplicationSupportAndZcf) {
     EXPECT_FALSE(utilGetZCFPath(out));
     EXPECT_FALSE(utilGetUserAppDataFolder(out));
     EXPECT_EQ(out, "before");
-    platform::setSessionStateFolderForTesting("");
+    platform::testing::setSessionStateFolder("");
 }
 
 }  // namespace
