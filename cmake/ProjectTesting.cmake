@@ -9,6 +9,10 @@ function(project_add_test)
     set(T_TIMEOUT 120)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
+  if(PROJECT_FUZZ)
+    # The fuzz build makes only the libraries and the fuzzers unless a test is asked for by name.
+    set_target_properties(${T_NAME} PROPERTIES EXCLUDE_FROM_ALL TRUE)
+  endif()
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} test_support GTest::gtest GTest::gtest_main Threads::Threads)
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT}

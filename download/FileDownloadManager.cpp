@@ -183,7 +183,8 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
         uint32_t index = static_cast<uint32_t>(i);
         uint32_t size = i < n ? segmentSize : static_cast<uint32_t>(remainder);
         uint32_t recorded = 0;
-        if (!globalData_.getMetaFile().readSegmentProgress(index, recorded)) recorded = 0;
+        // A damaged record discredits the whole meta file: the caller starts afresh.
+        if (!globalData_.getMetaFile().readSegmentProgress(index, recorded)) return -2;
         if (recorded == size && !completeSegmentStillAccepted(index, i * segmentSize, size)) {
             DLE_INFO("segment %d on disk is no longer accepted. Downloading it again", static_cast<int>(index));
             recorded = 0;

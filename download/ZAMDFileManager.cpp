@@ -1,11 +1,15 @@
 // The ".zamd" meta file of a resumable download.
 #include "download/ZAMDFileManager.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <string_view>
 
 #include "download/FileSystemUtils.h"
 #include "download/EngineLogger.h"
@@ -108,6 +112,13 @@ bool ZAMDFileManager::readHeaders(std::map<std::string, std::string>& headers) {
         DLE_WARN("ZAMDFileManager: unintialized. Invalid params");
         return false;
     }
+    // The whole file is read: one far longer than the engine writes is not its meta file.
+    std::error_code error;
+    const uint64_t size = std::filesystem::file_size(path_, error);
+    if (!error && size > kMaximumFileLength) {
+        DLE_WARN("the zamd file is too large to be a meta file.");
+        return false;
+    }
     std::unique_ptr<char[]> buffer;
     uint64_t length = 0;
     if (!handler_.readToEnd(buffer, length, 0)) {
@@ -149,24 +160,32 @@ bool ZAMDFileManager::readSegmentProgress(uint32_t segmentIndex, uint32_t& value
         return false;
     }
     record_[kRecordLength] = 0;
-    if (record_[0] == 0) {
+    const bool unwritten = std::all_of(record_ + 1, record_ + kRecordLength, [](char c) { return c == 0; });
+    if (unwritten && record_[0] == 0) {
         value = 0;
         return true;
     }
-    const char* cursor = record_;
-    while (*cursor == ' ') {
-        ++cursor;
+    if (unwritten && record_[0] == '\n' && segmentIndex == 0) {
+        return true;  // record 0 before its first write holds the magic's line feed
     }
-    if (!std::isdigit(static_cast<unsigned char>(*cursor))) {
-        return true;  // no number here (record 0 before its first write holds the magic's line feed)
+    // Only the writer's own form is a record: anything else is damage, and the bytes it would
+    // vouch for cannot be trusted.
+    const char* digits = record_;
+    while (*digits == ' ') {
+        ++digits;
     }
-    uint64_t number = 0;
-    while (std::isdigit(static_cast<unsigned char>(*cursor))) {
-        number = number * 10 + static_cast<uint64_t>(*cursor - '0');
-        if (number > UINT32_MAX) {
-            return true;  // not a record this engine writes: leave the caller's value
-        }
-        ++cursor;
+    char* end = nullptr;
+    const unsigned long long number = std::isdigit(static_cast<unsigned char>(*digits)) ? std::strtoull(digits, &end, 10) : 0;
+    char canonical[sizeof record_] = {};
+    if (end == nullptr || number > UINT32_MAX ||
+        std::snprintf(canonical, sizeof canonical, "%20" PRIu32 "\n", static_cast<uint32_t>(number)) !=
+            static_cast<int>(kRecordLength) ||
+        std::memcmp(canonical, record_, kRecordLength) != 0) {
+        lastError_ = ErrorRecord{};
+        lastError_.errorType = 1;
+        lastError_.message = "A progress record of the meta file is damaged.";
+        DLE_WARN("progress record %u of the zamd file is damaged", static_cast<unsigned>(segmentIndex));
+        return false;
     }
     value = static_cast<uint32_t>(number);
     return true;
@@ -226,10 +245,12 @@ bool ZAMDFileManager::parseHeaderString(const std::string& text, std::map<std::s
         DLE_WARN("header xml is malformed.");
         return false;
     }
-    std::string rest = text.substr(start + std::strlen(kHeadersStart), end - start - std::strlen(kHeadersStart));
-    for (;;) {
-        const size_t entryStart = rest.find(kEntryStart);
-        const size_t entryEnd = rest.find(kEntryEnd);
+    // One pass over the block: a damaged file may hold millions of entries.
+    const std::string_view rest = std::string_view(text).substr(start + std::strlen(kHeadersStart),
+                                                                end - start - std::strlen(kHeadersStart));
+    for (size_t cursor = 0;;) {
+        const size_t entryStart = rest.find(kEntryStart, cursor);
+        const size_t entryEnd = rest.find(kEntryEnd, cursor);
         if (entryStart == std::string::npos || entryEnd == std::string::npos || entryStart > entryEnd) {
             return true;
         }
@@ -237,10 +258,11 @@ bool ZAMDFileManager::parseHeaderString(const std::string& text, std::map<std::s
         std::string key;
         std::string value;
         // An entry without a separator never comes from the writer: it is skipped.
-        if (contentStart <= entryEnd && splitKeyValue(rest.substr(contentStart, entryEnd - contentStart), key, value)) {
+        if (contentStart <= entryEnd &&
+            splitKeyValue(std::string(rest.substr(contentStart, entryEnd - contentStart)), key, value)) {
             headers[key] = value;
         }
-        rest = rest.substr(entryEnd + std::strlen(kEntryEnd));
+        cursor = entryEnd + std::strlen(kEntryEnd);
     }
 }
 

@@ -13,6 +13,8 @@ public:
     static constexpr const char* kMagic = "Zarvo_Download_001";
     static constexpr uint64_t kMagicLength = 18;
     static constexpr uint64_t kRecordLength = 21;
+    // Records of a download of some 200 GB in the smallest segments, and its header block.
+    static constexpr uint64_t kMaximumFileLength = 64ull << 20;
 
     ZAMDFileManager();
     ~ZAMDFileManager();
@@ -27,7 +29,8 @@ public:
     bool writeHeaders(const std::map<std::string, std::string>& headers, uint64_t n);
     bool readHeaders(std::map<std::string, std::string>& headers);
     bool writeSegmentProgress(uint32_t segmentIndex, uint32_t value);
-    // value is left as the caller set it when the record holds no number.
+    // value is left as the caller set it when record 0 still holds only the magic's line feed.
+    // False, value unchanged, when the record cannot be read or is not in the writer's form.
     bool readSegmentProgress(uint32_t segmentIndex, uint32_t& value);
     bool deleteFile();
     // Leaves an empty, open meta file: the caller writes the magic and the headers again.

@@ -332,6 +332,12 @@ VORReturnCode vor_setValueForKey(void* inRef, const char* domain, const char* su
     if (!fieldsPresent(domain, subDomain, key, "setValForKey")) {
         return VOR_INVALID_ARGUMENT;
     }
+    // A read takes a value that is not text for a wrong key's garbage and deletes it: refused here,
+    // the value already stored stays.
+    if (!isStoredText(value)) {
+        VOR_WARN(kComponent, "The value to set is not UTF-8 text");
+        return VOR_INVALID_ARGUMENT;
+    }
     VOR_TRACE(kComponent, "vor_setValueForkey called with inRef=%p", inRef);
     auto* ref = static_cast<VORLibStruct*>(inRef);
     if (!sessionUsable(ref)) {

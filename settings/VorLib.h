@@ -22,7 +22,8 @@ void* vor_createLibRef(const char* path);
 VORReturnCode vor_getValueForKey(void* ref, const char* domain, const char* subDomain, const char* key,
                                  char** outBuf, std::int32_t* ioSize, bool decrypt);
 
-// An empty value is stored as the empty text, without encryption.
+// An empty value is stored as the empty text, without encryption. A value that is not UTF-8
+// text is refused with -3 (a read could not tell it from a wrong key's garbage).
 VORReturnCode vor_setValueForKey(void* ref, const char* domain, const char* subDomain, const char* key,
                                  const char* value);
 

@@ -11,10 +11,13 @@ bool ProductInfo::initWithXMLPath(const std::string& source, bool isPath) {
         logger_.log(zezu::FATAL, "", "", "Could not initialize the product information file");
         return false;
     }
-    if (!parser.stringValueForXQuery("//product_info/zameeurl", zameeurl)) {
+    // An empty URL names no manifest: as good as none.
+    std::string url;
+    if (!parser.stringValueForXQuery("//product_info/zameeurl", url) || url.empty()) {
         logger_.log(zezu::FATAL, "", "", "MSP Url not specified in the product information file");
         return false;
     }
+    zameeurl = url;
     const struct {
         const char* query;
         std::string* value;

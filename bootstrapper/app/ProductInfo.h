@@ -12,7 +12,7 @@ public:
     ProductInfo(const ProductInfo&) = default;
     ProductInfo& operator=(const ProductInfo&) = default;
 
-    // source is a file path when isPath is true, else XML text. Only the manifest URL is
+    // source is a file path when isPath is true, else XML text. Only the manifest URL, not empty, is
     // required; the optional values are read when present.
     bool initWithXMLPath(const std::string& source, bool isPath);
 

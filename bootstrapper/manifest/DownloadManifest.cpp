@@ -145,6 +145,11 @@ void DownloadManifest::deleteAssets() {
     assets_.clear();
 }
 
+bool DownloadManifest::readManifestFile(const std::string& path) {
+    manifestPath_ = path;
+    return parseManifest();
+}
+
 bool DownloadManifest::parseManifest() {
     // A second parse must not add to the first one's assets or size.
     deleteAssets();
@@ -167,6 +172,8 @@ bool DownloadManifest::parseManifest() {
             asset = assetFactory_.create(text);
         // Two assets with one number would leave one of them out of the map but not of the total.
         if (!asset || assets.count(asset->getSequenceNo()) != 0) return false;
+        // A package larger than 64 bits can count is no package: the total would wrap.
+        if (asset->getAssetSize() > UINT64_MAX - total) return false;
         total += asset->getAssetSize();
         const uint32_t number = asset->getSequenceNo();
         assets.emplace(number, std::move(asset));

@@ -62,6 +62,10 @@ public:
     // Closes the client's download (at shutdown), nothing else.
     bool closeDownload() { return downloader_.close(); }
 
+    // Reads a manifest already on disk, as the step after its download does: false is the
+    // manifest's parse failure and leaves no asset. For the fuzzer and readers of a saved manifest.
+    bool readManifestFile(const std::string& path);
+
     // What tests and logs look at.
     const FileDownloader& getDownloader() const { return downloader_; }
     uint64_t getTotalBytes() const { return totalBytes_; }

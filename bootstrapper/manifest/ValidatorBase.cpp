@@ -42,6 +42,15 @@ private:
     int fd_;
 };
 
+// A signature is read as the XML text of the segment's content: markup, an escaped character or
+// a control character there never equals a computed signature and does not write back as it was
+// read, so the file is damaged.
+bool isPlainSignature(const std::string& signature) {
+    for (const char c : signature)
+        if (c == '&' || c == '<' || static_cast<unsigned char>(c) < 0x20) return false;
+    return true;
+}
+
 }  // namespace
 
 ValidatorBase::ValidatorBase() : logger_(std::make_unique<zezu::Logger>("ZOR", "", "Download", "ZOR", "Validator")) {}
@@ -104,6 +113,10 @@ bool ValidatorBase::initWithXMLPath(const std::string& path) {
         if (n == 0 || n > count || read.count(n - 1) != 0 || !parser.getNodeXMLString(node, signature) ||
             signature.empty()) {
             logger_->warn("", "Segment count mismatch in the validation information");
+            return false;
+        }
+        if (!isPlainSignature(signature)) {
+            logger_->warn("", "Invalid signature for segment %u in the validation information", n);
             return false;
         }
         read.emplace(n - 1, std::move(signature));

@@ -99,9 +99,9 @@ bool isElement(pugi::xml_node node, const char* name) {
     return node && node.type() == pugi::node_element && std::string(node.name()) == name;
 }
 
-// The mount point of the attached image at imagePath in the tool's "info -plist" output;
-// false when the listing is unusable.
-bool mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint) {
+}  // namespace
+
+bool ZORUtils::mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint) {
     pugi::xml_document document;
     if (!document.load_buffer(listing.data(), listing.size())) return false;
     pugi::xml_node root = document.document_element();
@@ -131,8 +131,6 @@ bool mountPointFromInfo(const std::string& listing, const std::string& imagePath
     }
     return true;
 }
-
-}  // namespace
 
 ZORUtils::ZORUtils() : logger(std::make_unique<zezu::Logger>("ZOR", "", "Download", "ZOR", "ZORUtils")) {
     zdictCreate(&dictionary);

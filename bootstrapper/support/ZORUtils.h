@@ -67,6 +67,9 @@ public:
     // because the image is attached already, its existing mount point is found in the tool's
     // "info -plist" listing. True with mountPoint set when the image is mounted.
     static bool mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint);
+    // The mount point of the image at imagePath in an "info -plist" listing, as mountDmg reads it:
+    // false when the listing is unusable; mountPoint is set only when the image is listed with one.
+    static bool mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint);
 
 private:
     quirra_private::ZStringDictionary* dictionary = nullptr;

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -127,6 +129,31 @@ TEST_F(MetaResumeTest, AFatalEndWhileTheServerCannotTellAboutChangesKeepsThePart
     server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\""})");
     EngineSession session;
     resume(session);
+}
+
+TEST_F(MetaResumeTest, ADamagedRecordStartsTheDownloadAfresh) {
+    // Each damaged form of segment 1's record vouches for bytes that are garbage on disk.
+    const std::string complete = std::string(15, ' ') + std::to_string(kSegment);
+    const std::string damaged[] = {
+        complete.substr(0, 19) + "&\n",           // a digit replaced
+        complete + "&",                            // the line feed replaced
+        std::to_string(kSegment) + std::string(15, ' ') + "\n",
+        std::string("\0", 1) + complete.substr(1) + "\n",
+    };
+    for (const std::string& record : damaged) {
+        SCOPED_TRACE(testing::PrintToString(record));
+        ASSERT_EQ(record.size(), ZAMDFileManager::kRecordLength);
+        std::remove((folder + "/r.bin").c_str());
+        leavePartialDownload({{kSegment, kSegment}, {0, 0}, {kSegment, kSegment}, {kTail, kTail}});
+        {
+            std::fstream meta(folder + "/r.bin.zamdownload.zamd", std::ios::in | std::ios::out | std::ios::binary);
+            meta.seekp(static_cast<std::streamoff>(ZAMDFileManager::kMagicLength + ZAMDFileManager::kRecordLength));
+            meta.write(record.data(), static_cast<std::streamsize>(record.size()));
+        }
+        EngineSession session;
+        const std::string log = resume(session);
+        EXPECT_NE(log.find(range(0, kSegment - 1)), std::string::npos) << "not a fresh start: " << log;
+    }
 }
 
 TEST_F(MetaResumeTest, AResumeThatCannotBeSetUpStartsOverAsAFreshResumableDownload) {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -82,6 +83,47 @@ TEST_F(ZAMDFileManagerTest, RecordsAreTwentyWideRightAlignedAndLeaveTheMagicInta
     EXPECT_TRUE(meta.isValid());
 }
 
+TEST_F(ZAMDFileManagerTest, OnlyTheWritersOwnRecordFormIsRead) {
+    struct Case {
+        std::string record;  // the 21 bytes of record 1
+        bool read;
+        uint32_t value;      // what the read gives; 77 is the caller's value left as it was
+    };
+    const std::string pad(14, ' ');
+    const Case cases[] = {
+        {pad + "262144\n", true, 262144},
+        {std::string(20, ' ') + "\n", false, 77},          // no digit
+        {pad + "26214&\n", false, 77},                     // digits then another byte
+        {pad + "262144&", false, 77},                      // the line feed damaged
+        {"262144" + pad + "\n", false, 77},                // left-aligned
+        {std::string(13, ' ') + "0262144\n", false, 77},   // a leading zero the writer never prints
+        {std::string(10, ' ') + "4294967296\n", false, 77},  // beyond 32 bits
+        {std::string(14, ' ') + "-26214\n", false, 77},
+        {std::string("\0", 1) + std::string(13, ' ') + "262144\n", false, 77},  // torn: first byte lost
+        {std::string(21, '\0'), true, 0},                  // never written
+        {std::string("\n") + std::string(20, '\0'), false, 77},  // the magic's line feed belongs to record 0 only
+    };
+    for (const Case& c : cases) {
+        writeRaw("Zarvo_Download_001\n" + std::string(20, '\0') + c.record + "<headers></headers>");
+        ZAMDFileManager meta;
+        ASSERT_TRUE(meta.initialize(path_));
+        uint32_t value = 77;
+        EXPECT_EQ(meta.readSegmentProgress(1, value), c.read) << testing::PrintToString(c.record);
+        EXPECT_EQ(value, c.value) << testing::PrintToString(c.record);
+    }
+}
+
+TEST_F(ZAMDFileManagerTest, AFileFarLongerThanAnyMetaFileIsNotReadIntoMemory) {
+    writeRaw("Zarvo_Download_001\n<headers>@START@A{|}1@END@</headers>");
+    std::filesystem::resize_file(path_, ZAMDFileManager::kMaximumFileLength + 1);  // sparse: nothing is written
+    ZAMDFileManager meta;
+    ASSERT_TRUE(meta.initialize(path_));
+    EXPECT_TRUE(meta.isValid());
+    std::map<std::string, std::string> headers;
+    EXPECT_FALSE(meta.readHeaders(headers));
+    EXPECT_TRUE(headers.empty());
+}
+
 TEST_F(ZAMDFileManagerTest, WrongOrShortMagicIsNotValid) {
     for (const std::string& content : {std::string("Zarvo_Download_002\n") + std::string(40, '\0'),
                                        std::string("Zarvo_Download_"), std::string(""),
@@ -118,6 +160,16 @@ TEST_F(ZAMDFileManagerTest, HeaderBlockParsing) {
     }
     const std::string built = ZAMDFileManager::buildHeaderString({{"SERVER_PATH", "p"}, {"SEGMENT_SIZE", "1"}});
     EXPECT_EQ(built, "<headers>@START@SEGMENT_SIZE{|}1@END@@START@SERVER_PATH{|}p@END@</headers>");
+}
+
+TEST_F(ZAMDFileManagerTest, AHeaderBlockOfMillionsOfEntriesIsReadInOnePass) {
+    // Copying the rest of the block after each entry took hours on this block.
+    std::string text = "<headers>";
+    for (int i = 0; i < 2000000; ++i) text += "@START@@END@";
+    text += "@START@A{|}1@END@</headers>";
+    std::map<std::string, std::string> parsed;
+    EXPECT_TRUE(ZAMDFileManager::parseHeaderString(text, parsed));
+    EXPECT_EQ(parsed, (std::map<std::string, std::string>{{"A", "1"}}));
 }
 
 TEST_F(ZAMDFileManagerTest, ResetLeavesAnEmptyOpenFileReadyForANewStart) {

@@ -131,6 +131,23 @@ TEST_F(VorLibTest, ValuesRoundTripAcrossReferences) {
     release(ref);
 }
 
+TEST_F(VorLibTest, ValuesThatAreNotTextAreRefusedAndTheStoredOneStays) {
+    void* ref = open();
+    ASSERT_EQ(set(ref, "k", "kept"), VOR_SUCCESS);
+    for (const std::string& value : {std::string("\xE2"),          // a lead byte alone
+                                     std::string("ab\xFF"),        // never in UTF-8
+                                     std::string("\xC0\xAF"),     // an overlong '/'
+                                     std::string("\xED\xA0\x80"),  // a surrogate
+                                     std::string("\xF4\x90\x80\x80"),  // beyond U+10FFFF
+                                     std::string("x\x80y")}) {    // a continuation byte alone
+        EXPECT_EQ(set(ref, "k", value), VOR_INVALID_ARGUMENT) << testing::PrintToString(value);
+        EXPECT_EQ(get(ref, "k"), "kept") << testing::PrintToString(value);
+    }
+    EXPECT_EQ(set(ref, "new", "\xE2"), VOR_INVALID_ARGUMENT);
+    EXPECT_EQ(get(ref, "new"), "<-8>");
+    release(ref);
+}
+
 TEST_F(VorLibTest, BufferSizesAndArguments) {
     void* ref = open();
     ASSERT_EQ(set(ref, "k", "abc"), VOR_SUCCESS);

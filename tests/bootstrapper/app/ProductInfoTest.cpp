@@ -62,6 +62,10 @@ TEST(ProductInfo, FailuresAreFatalLines) {
          "MSP Url not specified in the product information file"},
         {"URL outside product_info", "<other><zameeurl>http://h/m.xml</zameeurl></other>",
          "MSP Url not specified in the product information file"},
+        {"empty URL", "<product_info><zameeurl></zameeurl><SAPCode>MSPK</SAPCode></product_info>",
+         "MSP Url not specified in the product information file"},
+        {"URL of nothing but a comment", "<product_info><zameeurl><!-- none --></zameeurl></product_info>",
+         "MSP Url not specified in the product information file"},
     };
     for (const auto& c : cases) {
         RecordingLogTarget log;

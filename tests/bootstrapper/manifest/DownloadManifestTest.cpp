@@ -349,6 +349,8 @@ TEST_F(DownloadManifestTest, InvalidManifestsAreRefused) {
         {"unknown asset type", replaced(original, "<asset_type>BINARY</asset_type>", "<asset_type>ZIP</asset_type>")},
         {"asset size 0", replaced(original, "<asset_size>150000</asset_size>", "<asset_size>0</asset_size>")},
         {"asset size not a number", replaced(original, "<asset_size>150000</asset_size>", "<asset_size>x</asset_size>")},
+        {"sizes adding up beyond 64 bits",
+         replaced(original, "<asset_size>150000</asset_size>", "<asset_size>18446744073709551615</asset_size>")},
         {"duplicate sequence numbers",
          replaced(original, binary, "<asset_type>BINARY</asset_type>\n      <sequence_no>1</sequence_no>")},
         {"duplicate action numbers", replaced(original, "<type>msp</type>\n          <sequence_no>2</sequence_no>",
@@ -372,6 +374,24 @@ TEST_F(DownloadManifestTest, InvalidManifestsAreRefused) {
         EXPECT_EQ(manifest->getTotalBytes(), 0u);
         EXPECT_EQ(jsonNumber(server->info("/product/packager.sqfs.xml"), "requests"), 0);
     }
+}
+
+TEST_F(DownloadManifestTest, SavedManifestReadsAsTheDownloadedOne) {
+    DownloadManifest manifest;
+    ASSERT_TRUE(manifest.readManifestFile(product + "/manifest.xml"));
+    EXPECT_EQ(manifest.getManifestVersion(), "1.0");
+    EXPECT_EQ(manifest.getAssetCount(), 2u);
+    EXPECT_EQ(manifest.getTotalBytes(), fs::file_size(product + "/packager.sqfs") + fs::file_size(product + "/notes.bin"));
+    EXPECT_EQ(manifest.getCurrentAsset(), nullptr);
+
+    // A refused file leaves nothing of the one read before it.
+    const std::string damaged = environment.base() + "/damaged-manifest.xml";
+    std::ofstream(damaged, std::ios::binary) << replaced(readAll(product + "/manifest.xml"), "<asset_size>150000</asset_size>",
+                                                         "<asset_size>18446744073709551615</asset_size>");
+    EXPECT_FALSE(manifest.readManifestFile(damaged));
+    EXPECT_EQ(manifest.getAssetCount(), 0u);
+    EXPECT_EQ(manifest.getTotalBytes(), 0u);
+    EXPECT_FALSE(manifest.readManifestFile(environment.base() + "/missing.xml"));
 }
 
 TEST_F(DownloadManifestTest, InvalidValidationFilesStopBeforeTheAsset) {

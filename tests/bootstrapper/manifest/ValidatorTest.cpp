@@ -111,6 +111,19 @@ TEST_F(ValidatorTest, ReaderRulesTable) {
         {"number not a number", validationText("65536", "10", "2", numbered({"1", "two"})), kMismatch.c_str(), 0},
         {"no number", validationText("65536", "10", "2", numbered({"1", "(none)"})), kMismatch.c_str(), 0},
         {"empty segment", validationText("65536", "10", "2", {{"1", kAbcDigest}, {"2", ""}}), kMismatch.c_str(), 0},
+        // A signature is the segment's content as XML text: nothing there may need escaping on the way back.
+        {"blanks around a signature", validationText("65536", "10", "1", {{"1", " " + kAbcDigest + " "}}), nullptr, 10},
+        {"control character in a signature",
+         validationText("512", "512", "2", {{"1", kAbcDigest}, {"2", "da0a9d61\x05\x05" "db8c81a896ac12b9"}}),
+         "Invalid signature for segment 2", 0},
+        {"character reference in a signature", validationText("65536", "10", "1", {{"1", "900150&#5;98"}}),
+         "Invalid signature for segment 1", 0},
+        {"escaped ampersand in a signature", validationText("65536", "10", "1", {{"1", "9001&amp;50"}}),
+         "Invalid signature for segment 1", 0},
+        {"markup in a signature", validationText("65536", "10", "1", {{"1", "<b>" + kAbcDigest + "</b>"}}),
+         "Invalid signature for segment 1", 0},
+        {"line break in a signature", validationText("65536", "10", "1", {{"1", "900150983cd2\n4fb0d6963f7d28e17f72"}}),
+         "Invalid signature for segment 1", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -122,7 +135,15 @@ TEST_F(ValidatorTest, ReaderRulesTable) {
         if (c.warning != nullptr) {
             EXPECT_TRUE(log.contains(zezu::WARN, c.warning));
             EXPECT_EQ(validator.getSignatures().size(), 0u);
+            continue;
         }
+        // What the reader takes, the writer writes back to the same segments.
+        const std::string again = environment.base() + "/rewritten.xml";
+        ASSERT_TRUE(validator.writeXML(again));
+        MD5Validator reread;
+        ASSERT_TRUE(reread.initWithXMLPath(again));
+        EXPECT_EQ(reread.getSignatures(), validator.getSignatures());
+        EXPECT_EQ(reread.getTotalSize(), c.totalSize);
     }
     MD5Validator validator;
     EXPECT_FALSE(validator.initWithXMLPath(environment.base() + "/missing.xml"));

@@ -1,0 +1,9 @@
+// The image paths the disk-image listing seeds name and the fuzzer asks for.
+#pragma once
+
+namespace disk_image_listing {
+
+inline constexpr const char* kImagePath = "/var/tmp/fuzz-downloads/packager.sqfs";
+inline constexpr const char* kOtherImagePath = "/var/tmp/fuzz-downloads/../fuzz-downloads/notes.sqfs";
+
+}  // namespace disk_image_listing

@@ -1,0 +1,28 @@
+// Writes "info -plist" listings with the disk-image tool's own writer, as fuzzing seeds: none, one and two images.
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tests/bootstrapper/support/fuzz/DiskImageListing.h"
+#include "tools/diskimage/Plist.h"
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: disk_image_listing_seeds FOLDER\n";
+        return 2;
+    }
+    const diskimage::Attachment packager{disk_image_listing::kImagePath, "/var/tmp/fuzz-mnt/one", "/dev/loop7",
+                                         "squashfs"};
+    const diskimage::Attachment notes{disk_image_listing::kOtherImagePath, "/var/tmp/fuzz-mnt/two", "squashfuse",
+                                      "fuse.squashfuse"};
+    const std::vector<std::vector<diskimage::Attachment>> listings = {{}, {packager}, {notes, packager}};
+    for (size_t i = 0; i < listings.size(); ++i) {
+        std::ofstream out(std::string(argv[1]) + "/info-" + std::to_string(i) + ".plist");
+        diskimage::writeInfoPlist(out, listings[i]);
+        if (!out) return 1;
+    }
+    std::ofstream attach(std::string(argv[1]) + "/attach.plist");
+    diskimage::writeAttachPlist(attach, packager);
+    return attach ? 0 : 1;
+}
