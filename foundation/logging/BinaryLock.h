@@ -1,11 +1,10 @@
 // zezu::BinaryLock, the cross-process lock that serialises the writers of one log file.
 #pragma once
 
-#include <chrono>
 #include <mutex>
 #include <string>
 
-#include "foundation/locks/SystemVSemaphoreSet.h"
+#include "foundation/locks/CountedSemaphoreLock.h"
 
 namespace zezu {
 
@@ -40,16 +39,9 @@ public:
     bool holdsSet();
 
 private:
-    // Both require mutex_ held.
-    bool createLocked();
-    bool finalizeLocked();
-
     std::mutex mutex_;
-    foundation::SystemVSemaphoreSet set_;
-    std::string path_;
-    int projectId_ = kLogFileProjectId;
-    bool configured_ = false;
-    std::chrono::steady_clock::time_point lastAttempt_{};
+    // The user count stays when a process dies: the log file's set outlives its writers.
+    foundation::CountedSemaphoreLock set_{foundation::CountedSemaphoreLock::UserCount::KeptAtExit};
     bool heldSystemV_ = false;  // the current holder took semaphore 1
 };
 

@@ -1,11 +1,10 @@
 // LoggerSemaphore, the cross-process mutex every message of the log facade passes.
 #pragma once
 
-#include <chrono>
 #include <mutex>
 #include <string>
 
-#include "foundation/locks/SystemVSemaphoreSet.h"
+#include "foundation/locks/CountedSemaphoreLock.h"
 
 // A System V set of two semaphores: 0 counts the users (with undo, so a dead process stops
 // counting), 1 is the mutex (1 free, 0 taken). Threads of this process also pass an
@@ -27,14 +26,8 @@ public:
     bool unlock();
 
 private:
-    bool openLocked();
-
     std::mutex stateMutex_;   // guards the fields below outside a hold
     std::mutex holderMutex_;  // held from lock() to unlock()
-    foundation::SystemVSemaphoreSet set_;
-    std::string path_;
-    int projectId_ = 0;
-    bool configured_ = false;
+    foundation::CountedSemaphoreLock set_{foundation::CountedSemaphoreLock::UserCount::UndoneAtExit};
     bool held_ = false;
-    std::chrono::steady_clock::time_point lastAttempt_{};
 };

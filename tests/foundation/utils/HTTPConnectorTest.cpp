@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/ProxySettings.h"
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
