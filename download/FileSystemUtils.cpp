@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "download/EngineLogger.h"
+#include "platform/FileDescriptor.h"
 #include "platform/FileSystem.h"
 #include "platform/UserFolders.h"
 
@@ -23,22 +24,6 @@ namespace FileSystemUtils {
 
 namespace {
 
-// Closes a descriptor when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // The path itself when it exists, else its nearest existing ancestor ("." for a bare name).
 std::string nearestExisting(const std::string& path) {
@@ -82,21 +67,21 @@ int nativeCodeForErrno(int errorNumber) {
 
 bool createFile(const std::string& path, int& code) {
     // O_NOFOLLOW: a planted symbolic link must not redirect the download into another file.
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
+    const platform::FileDescriptor fd =
+        platform::FileDescriptor::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
+    if (!fd.valid()) {
         const int error = errno;
         DLE_ERROR("Error creating local file. Error code: %d - message: %s", error, std::strerror(error));
         code = nativeCodeForErrno(error);
         return false;
     }
-    ::close(fd);
     return true;
 }
 
 bool setFileSize(const std::string& path, uint64_t size, int& code) {
     int error = 0;
     {
-        Descriptor fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+        const platform::FileDescriptor fd = platform::FileDescriptor::open(path.c_str(), O_WRONLY | O_NOFOLLOW);
         struct stat info {};
         if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0) {
             error = errno;
@@ -204,10 +189,11 @@ std::string writeTemporaryBeside(const std::string& path, const std::string& byt
         return "";
     }
     std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
+    platform::FileDescriptor descriptor(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!descriptor.valid()) {
         return "";
     }
+    const int fd = descriptor.get();
     bool written = true;
     size_t done = 0;
     while (done < bytes.size()) {
@@ -224,7 +210,7 @@ std::string writeTemporaryBeside(const std::string& path, const std::string& byt
     if (::fchmod(fd, 0644) != 0 || ::fsync(fd) != 0) {
         written = false;
     }
-    if (::close(fd) != 0) {
+    if (!descriptor.close()) {
         written = false;
     }
     if (!written) {

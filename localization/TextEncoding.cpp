@@ -1,8 +1,12 @@
-// Strict UTF-8 and Mac Roman codecs, built in so that no iconv is needed.
+// UTF-16 over the project's strict UTF-8 codec, and Mac Roman, built in so that no iconv is needed.
 #include "localization/TextEncoding.h"
 
 #include <array>
+#include <optional>
 #include <ostream>
+#include <string_view>
+
+#include "foundation/utils/TextEncoding.h"
 
 namespace quirra_private {
 namespace {
@@ -34,51 +38,21 @@ bool isLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 bool decodeUtf8Strict(const uint8_t* bytes, size_t count, std::u16string& out) {
     out.clear();
-    size_t i = 0;
-    while (i < count) {
-        uint8_t lead = bytes[i];
-        if (lead < 0x80) {
-            out.push_back(lead);
-            ++i;
-            continue;
-        }
-        size_t extra;
-        char32_t value;
-        char32_t minimum;
-        if ((lead & 0xE0) == 0xC0) {
-            extra = 1, value = lead & 0x1F, minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2, value = lead & 0x0F, minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3, value = lead & 0x07, minimum = 0x10000;
-        } else {
+    const std::string_view text(reinterpret_cast<const char*>(bytes), count);
+    size_t at = 0;
+    while (at < count) {
+        const std::optional<char32_t> code = ZEZUUtils::text::nextUtf8CodePoint(text, at);
+        if (!code) {
             out.clear();
             return false;
         }
-        if (count - i <= extra) {
-            out.clear();
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            uint8_t next = bytes[i + k];
-            if ((next & 0xC0) != 0x80) {
-                out.clear();
-                return false;
-            }
-            value = (value << 6) | (next & 0x3F);
-        }
-        if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-            out.clear();
-            return false;
-        }
-        if (value >= 0x10000) {
-            value -= 0x10000;
+        if (*code >= 0x10000) {
+            const char32_t value = *code - 0x10000;
             out.push_back(static_cast<char16_t>(0xD800 + (value >> 10)));
             out.push_back(static_cast<char16_t>(0xDC00 + (value & 0x3FF)));
         } else {
-            out.push_back(static_cast<char16_t>(value));
+            out.push_back(static_cast<char16_t>(*code));
         }
-        i += extra + 1;
     }
     return true;
 }
@@ -95,21 +69,7 @@ std::string encodeUtf8(const char16_t* units, size_t count) {
             out.push_back('?');
             continue;
         }
-        if (value < 0x80) {
-            out.push_back(static_cast<char>(value));
-        } else if (value < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-            out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-        } else if (value < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (value >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-        }
+        ZEZUUtils::text::appendUtf8(out, value);
     }
     return out;
 }

@@ -1,10 +1,9 @@
 // zezu::BinaryLock, the cross-process lock that serialises the writers of one log file.
 #pragma once
 
-#include <chrono>
 #include <string>
 
-#include "foundation/locks/SystemVSemaphoreSet.h"
+#include "foundation/locks/CountedSemaphoreLock.h"
 #include "platform/Mutex.h"
 
 namespace zezu {
@@ -41,15 +40,9 @@ public:
     bool holdsSet() EXCLUDES(mutex_);
 
 private:
-    bool createLocked() REQUIRES(mutex_);
-    bool finalizeLocked() REQUIRES(mutex_);
-
     platform::Mutex mutex_;
-    foundation::SystemVSemaphoreSet set_ GUARDED_BY(mutex_);
-    std::string path_ GUARDED_BY(mutex_);
-    int projectId_ GUARDED_BY(mutex_) = kLogFileProjectId;
-    bool configured_ GUARDED_BY(mutex_) = false;
-    std::chrono::steady_clock::time_point lastAttempt_ GUARDED_BY(mutex_) = {};
+    // The user count stays when a process dies: the log file's set outlives its writers.
+    foundation::CountedSemaphoreLock set_ GUARDED_BY(mutex_){foundation::CountedSemaphoreLock::UserCount::KeptAtExit};
     bool heldSystemV_ GUARDED_BY(mutex_) = false;  // the current holder took semaphore 1
 };
 

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "platform/FileDescriptor.h"
 #include "platform/OperatingSystemVersion.h"
 #include "platform/UserFolders.h"
 
@@ -43,20 +44,6 @@ size_t extensionDot(const std::string& path) {
     }
     return dot;
 }
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -225,13 +212,13 @@ bool getFilePathBaseName(const std::string& path, std::string& name) {
 }
 
 bool copyContentOfFileToFile(const std::string& source, const std::string& target) {
-    FileDescriptor in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (in.get() < 0) return false;
+    const platform::FileDescriptor in = platform::FileDescriptor::open(source.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (!in.valid()) return false;
     // Unlinking first keeps "overwrite" while never writing through a planted link.
     if (::unlink(target.c_str()) != 0 && errno != ENOENT) return false;
-    FileDescriptor out(
-        ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (out.get() < 0) return false;
+    const platform::FileDescriptor out =
+        platform::FileDescriptor::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+    if (!out.valid()) return false;
     char block[4096];
     for (;;) {
         const ssize_t got = ::read(in.get(), block, sizeof block);

@@ -1,10 +1,9 @@
 // LoggerSemaphore, the cross-process mutex every message of the log facade passes.
 #pragma once
 
-#include <chrono>
 #include <string>
 
-#include "foundation/locks/SystemVSemaphoreSet.h"
+#include "foundation/locks/CountedSemaphoreLock.h"
 #include "platform/Mutex.h"
 
 // A System V set of two semaphores: 0 counts the users (with undo, so a dead process stops
@@ -27,14 +26,8 @@ public:
     bool unlock() RELEASE(holderMutex_) EXCLUDES(stateMutex_);
 
 private:
-    bool openLocked() REQUIRES(stateMutex_);
-
     platform::Mutex stateMutex_;
     platform::Mutex holderMutex_;  // held from lock() to unlock()
-    foundation::SystemVSemaphoreSet set_ GUARDED_BY(stateMutex_);
-    std::string path_ GUARDED_BY(stateMutex_);
-    int projectId_ GUARDED_BY(stateMutex_) = 0;
-    bool configured_ GUARDED_BY(stateMutex_) = false;
+    foundation::CountedSemaphoreLock set_ GUARDED_BY(stateMutex_){foundation::CountedSemaphoreLock::UserCount::UndoneAtExit};
     bool held_ GUARDED_BY(stateMutex_) = false;
-    std::chrono::steady_clock::time_point lastAttempt_ GUARDED_BY(stateMutex_) = {};
 };

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <thread>
 
+#include "platform/FileDescriptor.h"
+
 extern char** environ;
 
 namespace platform {
@@ -79,22 +81,6 @@ private:
     int flags_ = 0;
 };
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_;
-};
-
 }  // namespace
 
 bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid,
@@ -139,8 +125,8 @@ bool runProcessCapturingOutput(const std::string& path, const std::vector<std::s
                                std::string& output, int& exitStatus, size_t maxOutput) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
-    Descriptor readEnd(fds[0]);
-    Descriptor writeEnd(fds[1]);
+    platform::FileDescriptor readEnd(fds[0]);
+    platform::FileDescriptor writeEnd(fds[1]);
     pid_t pid = -1;
     {
         SpawnSetup setup;

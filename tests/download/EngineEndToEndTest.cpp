@@ -7,7 +7,7 @@
 #include "download/FileDownloadManager.h"
 #include "download/ZAMDFileManager.h"
 #include "tests/download/EngineTestSupport.h"
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 
 namespace {
 

@@ -27,7 +27,7 @@
 #include "platform/HttpTransfer.h"
 #include "tests/download/EngineTestSupport.h"
 #include "tests/download/EngineFaultSupport.h"
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 
 namespace {
 

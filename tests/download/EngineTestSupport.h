@@ -16,6 +16,7 @@
 
 #include "download/DownloadEngine.h"
 #include "download/EngineTimings.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -31,14 +32,13 @@ inline Bytes randomBytes(size_t size, uint32_t seed) {
 }
 
 inline void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    test_support::writeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 inline bool readFile(const std::string& path, Bytes& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const std::optional<std::string> text = test_support::readFileIfAny(path);
+    if (!text) return false;
+    bytes.assign(text->begin(), text->end());
     return true;
 }
 

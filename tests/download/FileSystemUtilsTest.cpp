@@ -17,22 +17,15 @@
 #include <string>
 
 #include "download/TestSeams.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
 
 using namespace FileSystemUtils;
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 class FileLayerTest : public ::testing::Test {
 protected:
@@ -47,7 +40,7 @@ protected:
 
 TEST_F(FileLayerTest, WritesLandAtTheirSixtyFourBitOffset) {
     const std::string file = path("big");
-    writeAll(file, "");
+    writeFile(file, "");
     ASSERT_EQ(::truncate(file.c_str(), 5LL << 30), 0);  // sparse: no real 5 GiB needed
     FileHandler handler;
     ASSERT_TRUE(handler.open(file));
@@ -63,7 +56,7 @@ TEST_F(FileLayerTest, WritesLandAtTheirSixtyFourBitOffset) {
 
 TEST_F(FileLayerTest, ShortReadsFailAndLeaveNoStaleBytes) {
     const std::string file = path("short");
-    writeAll(file, "abcdef");
+    writeFile(file, "abcdef");
     FileHandler handler;
     ASSERT_TRUE(handler.open(file));
     char buffer[10];
@@ -78,7 +71,7 @@ TEST_F(FileLayerTest, ShortReadsFailAndLeaveNoStaleBytes) {
 
 TEST_F(FileLayerTest, ReadToEndAtTheEndGivesOneZeroByte) {
     const std::string file = path("text");
-    writeAll(file, "hello");
+    writeFile(file, "hello");
     FileHandler handler;
     ASSERT_TRUE(handler.open(file));
     std::unique_ptr<char[]> buffer;
@@ -118,7 +111,7 @@ TEST_F(FileLayerTest, OpeningAMissingFileIsAFileSystemFailureNotADiskFull) {
 
 TEST_F(FileLayerTest, AFullDiskOnWriteIsReportedAsDiskFull) {
     const std::string file = path("out");
-    writeAll(file, std::string(100, 'a'));
+    writeFile(file, std::string(100, 'a'));
     FileHandler handler;
     ASSERT_TRUE(handler.open(file));
     for (const int errorNumber : {ENOSPC, EDQUOT}) {
@@ -131,7 +124,7 @@ TEST_F(FileLayerTest, AFullDiskOnWriteIsReportedAsDiskFull) {
         EXPECT_EQ(error.message, "Failed to write the segment in the file which is to be downloaded");
     }
     EXPECT_TRUE(handler.writeSegment(10, "zz", 2));  // the injected failures are used up
-    EXPECT_EQ(readAll(file).substr(10, 2), "zz");
+    EXPECT_EQ(readFile(file).substr(10, 2), "zz");
 }
 
 TEST_F(FileLayerTest, SetFileSizeExtendsWithZerosAndCuts) {
@@ -142,7 +135,7 @@ TEST_F(FileLayerTest, SetFileSizeExtendsWithZerosAndCuts) {
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 100000);
-    EXPECT_EQ(readAll(file), std::string(100000, '\0'));
+    EXPECT_EQ(readFile(file), std::string(100000, '\0'));
     ASSERT_TRUE(setFileSize(file, 10, code));
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_size, 10);
@@ -151,27 +144,27 @@ TEST_F(FileLayerTest, SetFileSizeExtendsWithZerosAndCuts) {
 
 TEST_F(FileLayerTest, RenameNeverReplacesAnExistingFile) {
     int code = 0;
-    writeAll(path("source"), "new");
-    writeAll(path("target"), "users file");
+    writeFile(path("source"), "new");
+    writeFile(path("target"), "users file");
     EXPECT_FALSE(renameFile(path("target"), path("source"), code));
     EXPECT_EQ(code, EEXIST);
-    EXPECT_EQ(readAll(path("target")), "users file");
-    EXPECT_EQ(readAll(path("source")), "new");
+    EXPECT_EQ(readFile(path("target")), "users file");
+    EXPECT_EQ(readFile(path("source")), "new");
     EXPECT_TRUE(renameFile(path("fresh"), path("source"), code));
-    EXPECT_EQ(readAll(path("fresh")), "new");
+    EXPECT_EQ(readFile(path("fresh")), "new");
     EXPECT_FALSE(fileExists(path("source")));
     EXPECT_FALSE(renameFile("", path("fresh"), code));
 }
 
 TEST_F(FileLayerTest, CreateFileReplacesButRefusesASymbolicLink) {
     int code = 0;
-    writeAll(path("victim"), "keep me");
+    writeFile(path("victim"), "keep me");
     ASSERT_EQ(::symlink(path("victim").c_str(), path("link").c_str()), 0);
     EXPECT_FALSE(createFile(path("link"), code));
-    EXPECT_EQ(readAll(path("victim")), "keep me");
-    writeAll(path("old"), "old bytes");
+    EXPECT_EQ(readFile(path("victim")), "keep me");
+    writeFile(path("old"), "old bytes");
     EXPECT_TRUE(createFile(path("old"), code));
-    EXPECT_EQ(readAll(path("old")), "");
+    EXPECT_EQ(readFile(path("old")), "");
     EXPECT_FALSE(createFile(path("no/folder/file"), code));
     EXPECT_EQ(code, kCodeInvalidPath);
 }
@@ -182,7 +175,7 @@ TEST_F(FileLayerTest, DeletingWhatIsNotThereSucceeds) {
     code = 0;
     EXPECT_TRUE(deleteFile("", code));
     EXPECT_EQ(code, kCodeMissingPath);
-    writeAll(path("doomed"), "x");
+    writeFile(path("doomed"), "x");
     EXPECT_TRUE(deleteFile(path("doomed"), code));
     EXPECT_FALSE(fileExists(path("doomed")));
 }
@@ -193,17 +186,17 @@ TEST_F(FileLayerTest, DirectoriesAreMadeWithParentsAndRemovedWithoutFollowingLin
     ASSERT_TRUE(createDirectory(deep, code));
     EXPECT_TRUE(directoryExists(deep));
     EXPECT_TRUE(createDirectory(deep, code));  // already there
-    writeAll(path("outside"), "survives");
+    writeFile(path("outside"), "survives");
     ASSERT_EQ(::symlink(folder_.c_str(), path("a/b/up").c_str()), 0);
     ASSERT_TRUE(deleteDirectory(path("a"), code));
     EXPECT_FALSE(directoryExists(path("a")));
-    EXPECT_EQ(readAll(path("outside")), "survives");
+    EXPECT_EQ(readFile(path("outside")), "survives");
 }
 
 TEST_F(FileLayerTest, WriteDataToFileReplacesTheWholeFileAndLeavesNoTemporary) {
-    writeAll(path("data"), "a much longer old content");
+    writeFile(path("data"), "a much longer old content");
     ASSERT_TRUE(writeDataToFile(path("data"), std::string("new\0bytes", 9)));
-    EXPECT_EQ(readAll(path("data")), std::string("new\0bytes", 9));
+    EXPECT_EQ(readFile(path("data")), std::string("new\0bytes", 9));
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_)) {
         ++entries;
@@ -215,12 +208,12 @@ TEST_F(FileLayerTest, WriteDataToFileReplacesTheWholeFileAndLeavesNoTemporary) {
 
 TEST_F(FileLayerTest, WriteDataToNewFileNeverReplacesAnExistingFile) {
     int code = 0;
-    writeAll(path("target"), "users file");
+    writeFile(path("target"), "users file");
     EXPECT_FALSE(writeDataToNewFile(path("target"), "decompressed", code));
     EXPECT_EQ(code, EEXIST);
-    EXPECT_EQ(readAll(path("target")), "users file");
+    EXPECT_EQ(readFile(path("target")), "users file");
     ASSERT_TRUE(writeDataToNewFile(path("fresh"), std::string("new\0bytes", 9), code));
-    EXPECT_EQ(readAll(path("fresh")), std::string("new\0bytes", 9));
+    EXPECT_EQ(readFile(path("fresh")), std::string("new\0bytes", 9));
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder_)) {
         ++entries;

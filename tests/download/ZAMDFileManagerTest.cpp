@@ -8,16 +8,12 @@
 #include <sstream>
 
 #include "download/FileSystemUtils.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test_support::readFile;
 
 class ZAMDFileManagerTest : public ::testing::Test {
 protected:
@@ -44,7 +40,7 @@ TEST_F(ZAMDFileManagerTest, AFreshFileHoldsMagicRecordsAndHeadersWhereTheyBelong
     ASSERT_TRUE(meta.writeHeaders(kHeaders, 5000000 / 2097152));
     EXPECT_TRUE(meta.isValid());
 
-    const std::string bytes = readAll(path_);
+    const std::string bytes = readFile(path_);
     EXPECT_EQ(bytes.substr(0, 19), "Zarvo_Download_001\n");
     EXPECT_EQ(bytes.substr(19, 81 - 19), std::string(81 - 19, '\0'));  // records not written yet
     EXPECT_EQ(bytes.substr(81, 9), "<headers>");
@@ -68,7 +64,7 @@ TEST_F(ZAMDFileManagerTest, RecordsAreTwentyWideRightAlignedAndLeaveTheMagicInta
     ASSERT_TRUE(meta.writeZAMDMetaInfoString());
     ASSERT_TRUE(meta.writeSegmentProgress(0, 262144));
     ASSERT_TRUE(meta.writeSegmentProgress(2, 4294967295u));
-    const std::string bytes = readAll(path_);
+    const std::string bytes = readFile(path_);
     EXPECT_EQ(bytes.substr(0, 18), "Zarvo_Download_001");
     EXPECT_EQ(bytes.substr(18, 21), std::string(14, ' ') + "262144\n");
     EXPECT_EQ(bytes.substr(60, 21), std::string(10, ' ') + "4294967295\n");
@@ -178,7 +174,7 @@ TEST_F(ZAMDFileManagerTest, ResetLeavesAnEmptyOpenFileReadyForANewStart) {
     ASSERT_TRUE(meta.initialize(path_));
     ASSERT_TRUE(meta.reset());
     EXPECT_TRUE(meta.isInitialized());
-    EXPECT_EQ(readAll(path_), "");
+    EXPECT_EQ(readFile(path_), "");
     EXPECT_FALSE(meta.isValid());
     ASSERT_TRUE(meta.writeZAMDMetaInfoString());
     ASSERT_TRUE(meta.writeHeaders(kHeaders, 0));

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {

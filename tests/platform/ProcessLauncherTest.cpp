@@ -3,6 +3,7 @@
 #include "platform/DiskImageTool.h"
 #include "platform/ProcessLauncher.h"
 
+#include "tests/support/FileContents.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -45,12 +46,7 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test_support::readFile;
 
 std::string linkTarget(const char* link) {
     std::error_code error;
@@ -170,18 +166,18 @@ TEST(ProcessLauncher, OptionsSetTheWorkingFolderAndSendOutputToTheNullDevice) {
     int status = -1;
     ASSERT_TRUE(platform::runProcess(kProbe, {"where", report}, status, options));
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(lines(readText(report)), expected);
+    EXPECT_EQ(lines(readFile(report)), expected);
 
     pid_t pid = -1;
     const std::string started = env.base() + "/where-started";
     ASSERT_TRUE(platform::startProcess(kProbe, {"where", started}, pid, options));
     EXPECT_EQ(platform::waitForProcess(pid), 0);
-    EXPECT_EQ(lines(readText(started)), expected);
+    EXPECT_EQ(lines(readFile(started)), expected);
 
     // Without options the child keeps this process's folder and streams.
     const std::string plain = env.base() + "/where-plain";
     ASSERT_TRUE(platform::runProcess(kProbe, {"where", plain}, status));
-    EXPECT_EQ(lines(readText(plain)),
+    EXPECT_EQ(lines(readFile(plain)),
               (std::vector<std::string>{std::filesystem::current_path().string(), linkTarget("/proc/self/fd/1"),
                                         linkTarget("/proc/self/fd/2")}));
 
@@ -190,7 +186,7 @@ TEST(ProcessLauncher, OptionsSetTheWorkingFolderAndSendOutputToTheNullDevice) {
     quiet.discardOutput = true;
     const std::string quietReport = env.base() + "/where-quiet";
     ASSERT_TRUE(platform::runProcess(kProbe, {"where", quietReport}, status, quiet));
-    EXPECT_EQ(lines(readText(quietReport)),
+    EXPECT_EQ(lines(readFile(quietReport)),
               (std::vector<std::string>{std::filesystem::current_path().string(), "/dev/null", "/dev/null"}));
 }
 

@@ -2,6 +2,7 @@
 #include "platform/TestSeams.h"
 #include "platform/UserFolders.h"
 
+#include "tests/support/FileContents.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -15,9 +16,10 @@
 
 namespace {
 
+// Makes the file's folders first: the fixtures are whole trees of configuration.
 void writeFile(const std::string& path, const std::string& text) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path) << text;
+    test_support::writeFile(path, text);
 }
 
 // A uid other than ours that has a password entry ("nobody" on Debian), or none.

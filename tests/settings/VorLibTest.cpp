@@ -20,6 +20,7 @@
 #include "settings/HexCodec.h"
 #include "settings/VorLibStruct.h"
 #include "tests/settings/SettingsTestSupport.h"
+#include "tests/support/ChildProcesses.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
@@ -237,19 +238,14 @@ TEST_F(VorLibTest, ToolsReadWhatWeWrote) {
 }
 
 TEST_F(VorLibTest, ValueWrittenInOneProcessIsReadInAnother) {
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int status = test_support::runInChild([&] {
         forgetKeys();  // the child derives its own keys from the same facts
         void* ref = vor_createLibRef(path_.c_str());
         int rc = ref != nullptr && set(ref, "shared", "from the child") == VOR_SUCCESS ? 0 : 1;
         vor_freeLibRef(&ref);
-        ::_exit(rc);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
+        return rc;
+    });
+    ASSERT_EQ(status, 0);
     void* ref = open();
     EXPECT_EQ(get(ref, "shared"), "from the child");
     release(ref);
@@ -383,23 +379,18 @@ TEST_F(VorLibTest, UnwritableFileIsReplacedByTheFirstWrite) {
         ASSERT_EQ(::chmod(f.c_str(), 0644), 0) << f;
     }
 
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    const int status = test_support::runInChild([&] {
         if (::setgroups(0, nullptr) != 0 || ::setgid(kUnprivilegedUid) != 0 || ::setuid(kUnprivilegedUid) != 0) {
-            ::_exit(10);
+            return 10;
         }
         void* childRef = vor_createLibRef(path_.c_str());
-        if (childRef == nullptr) ::_exit(11);
-        if (set(childRef, "k", "first try") != VOR_FAILURE) ::_exit(12);
-        if (set(childRef, "k", "second try") != VOR_SUCCESS) ::_exit(13);
-        if (get(childRef, "k") != "second try") ::_exit(14);
-        ::_exit(vor_freeLibRef(&childRef) == VOR_SUCCESS ? 0 : 15);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+        if (childRef == nullptr) return 11;
+        if (set(childRef, "k", "first try") != VOR_FAILURE) return 12;
+        if (set(childRef, "k", "second try") != VOR_SUCCESS) return 13;
+        if (get(childRef, "k") != "second try") return 14;
+        return vor_freeLibRef(&childRef) == VOR_SUCCESS ? 0 : 15;
+    });
+    EXPECT_EQ(status, 0);
 
     struct stat replaced {};
     ASSERT_EQ(::stat(path_.c_str(), &replaced), 0);

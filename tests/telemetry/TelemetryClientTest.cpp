@@ -17,7 +17,8 @@
 #include "telemetry/DEZInterface.h"
 #include "telemetry/DEZManager.h"
 #include "telemetry/TestSeams.h"
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/FileContents.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
@@ -30,14 +31,8 @@ PeerAnswer accepted(const std::string&, std::size_t) { return PeerAnswer::reply(
 
 std::string bodyOf(const std::string& request) { return request.substr(request.find("\r\n\r\n") + 4); }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
+using test_support::readFile;
+using test_support::writeFile;
 
 // One posted document, read back with a real XML parser.
 struct PostedEvent {

@@ -20,6 +20,7 @@
 
 #include "localization/ZStringDictionary.h"
 #include "platform/ProcessLauncher.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -32,12 +33,7 @@ const std::string kStringTableTool = STRING_TABLE_TOOL;
 const char kInstalledFolder[] = "/Applications/Utilities/Zarvo Application Manager";
 const std::vector<std::string> kDefaultArguments = {"--mode=silent", "two words \"quoted\" $HOME;$(id)"};
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
+using test_support::readFile;
 
 std::string md5Hex(const std::string& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];

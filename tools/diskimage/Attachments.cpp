@@ -1,6 +1,7 @@
 // Attachments: squashfs mounts from the mount table, images of user-space mounts from records.
 #include "tools/diskimage/Attachments.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/MountTable.h"
 
 #include <fcntl.h>
@@ -14,20 +15,6 @@
 
 namespace diskimage {
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 bool isSquashfsMount(const platform::MountEntry& entry) {
     return entry.fileSystemType == "squashfs" || entry.fileSystemType == "fuse.squashfuse" ||
@@ -45,9 +32,9 @@ bool openStateFolder(std::string& folder) {
 // Records: image, NUL, mount point, NUL; keyed by mount point.
 std::map<std::string, std::string> readRecords(const std::string& file) {
     std::map<std::string, std::string> records;
-    int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) return records;
-    Descriptor guard(fd);
+    const platform::FileDescriptor guard = platform::FileDescriptor::open(file.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (!guard.valid()) return records;
+    const int fd = guard.get();
     std::string data;
     char buffer[4096];
     for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) != 0;) {
@@ -78,11 +65,12 @@ bool writeRecords(const std::string& folder, const std::map<std::string, std::st
         data += '\0';
     }
     const std::string temporary = folder + "/attachments.new";
-    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) return false;
+    platform::FileDescriptor guard =
+        platform::FileDescriptor::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
+    if (!guard.valid()) return false;
     bool ok = true;
     {
-        Descriptor guard(fd);
+        const int fd = guard.get();
         for (size_t done = 0; ok && done < data.size();) {
             ssize_t n = write(fd, data.data() + done, data.size() - done);
             if (n < 0 && errno == EINTR) continue;
@@ -90,6 +78,7 @@ bool writeRecords(const std::string& folder, const std::map<std::string, std::st
             if (ok) done += static_cast<size_t>(n);
         }
         ok = ok && fsync(fd) == 0;
+        guard.reset();
     }
     ok = ok && rename(temporary.c_str(), (folder + "/attachments").c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
@@ -101,8 +90,9 @@ template <typename Change>
 bool withRecords(Change change) {
     std::string folder;
     if (!openStateFolder(folder)) return false;
-    Descriptor lock(open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (lock.get() < 0) return false;
+    const platform::FileDescriptor lock =
+        platform::FileDescriptor::open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    if (!lock.valid()) return false;
     while (flock(lock.get(), LOCK_EX) != 0)
         if (errno != EINTR) return false;
     auto records = readRecords(folder + "/attachments");

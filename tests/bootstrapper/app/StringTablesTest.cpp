@@ -17,6 +17,7 @@
 #include "localization/Markup.h"
 #include "localization/TextEncoding.h"
 #include "localization/ZDictFlat.h"
+#include "tests/support/FileContents.h"
 
 namespace fs = std::filesystem;
 
@@ -31,10 +32,7 @@ std::string environmentFolder(const char* name) {
     return value && *value ? value : "";
 }
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test_support::readFile;
 
 fs::path sourceOf(const std::string& locale) {
     return fs::path(environmentFolder("PROJECT_SOURCE_DIR")) / "bootstrapper/resources/Dictionary" / locale /

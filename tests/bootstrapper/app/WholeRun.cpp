@@ -20,6 +20,7 @@
 #include "platform/ProcessLauncher.h"
 #include "platform/UserFolders.h"
 #include "tests/bootstrapper/app/RunLog.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/LogFacadeHome.h"
 
 namespace fs = std::filesystem;
@@ -40,12 +41,7 @@ std::string binaryDir() {
     return value != nullptr ? value : ".";
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using test_support::readFile;
 
 // The value of <eventParam name="key">value</eventParam> in an event body.
 std::string propertyValue(const std::string& body, const std::string& key) {

@@ -28,6 +28,7 @@
 #include "platform/MountTable.h"
 #include "platform/ProcessLauncher.h"
 #include "tests/download/EngineTestSupport.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/LogFacadeHome.h"
 #include "tests/support/RecordingLogTarget.h"
 
@@ -41,10 +42,7 @@ const uint64_t kImageSize = 303104;  // the generator's default image
 const uint64_t kNotesSize = 150000;
 const std::vector<std::string> kSessionArguments = {"--sessionId=S", "--userId=U"};
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using test_support::readFile;
 
 bool exists(const std::string& path) {
     struct stat info{};
@@ -181,7 +179,7 @@ protected:
     }
     // After a retried image: the whole file at its own path, no second copy, the product installed.
     void expectOneWholeImageInstalled() {
-        EXPECT_EQ(readAll(assets + "/packager.sqfs"), readAll(product + "/packager.sqfs"));
+        EXPECT_EQ(readFile(assets + "/packager.sqfs"), readFile(product + "/packager.sqfs"));
         EXPECT_EQ(namesIn(assets), (std::vector<std::string>{"notes.bin", "packager.sqfs"})) << "one copy, same path";
         EXPECT_TRUE(fs::is_directory(installedFolder() + "/MSP"));
     }
@@ -248,11 +246,11 @@ TEST_F(DownloadManifestTest, BothAssetsInstallAndCleanUp) {
     const std::string installed = installedFolder();
     EXPECT_TRUE(fs::is_directory(installed + "/MSP"));
     EXPECT_TRUE(exists(installed + "/MSP/MorvaneStudioPackager.app/Contents/MacOS/MorvaneStudioPackager"));
-    EXPECT_EQ(readAll(installed + "/installer-arguments"),
+    EXPECT_EQ(readFile(installed + "/installer-arguments"),
               expectedInstallerArguments({"--mode=silent", "two words \"quoted\" $HOME;$(id)"}));
-    EXPECT_EQ(readAll(assets + "/notes.bin"), readAll(product + "/notes.bin"));
+    EXPECT_EQ(readFile(assets + "/notes.bin"), readFile(product + "/notes.bin"));
     const std::string image = assets + "/packager.sqfs";
-    EXPECT_EQ(readAll(image), readAll(product + "/packager.sqfs"));
+    EXPECT_EQ(readFile(image), readFile(product + "/packager.sqfs"));
     EXPECT_NE(toolInfo().find(image), std::string::npos) << "mounted while the manifest lives";
 
     manifest.reset();
@@ -326,7 +324,7 @@ TEST_F(DownloadManifestTest, ServerWithoutRangesStillChecksEverySegment) {
                             R"(/packager.sqfs","etag":"\"v1\"",)" + c.keys + "}");
         auto manifest = manifestFor(*server);
         ASSERT_TRUE(stepUntil(*manifest, [&] { return manifest->getState() == kRunningActions; }));
-        EXPECT_EQ(readAll(assets + "/packager.sqfs"), readAll(product + "/packager.sqfs"));
+        EXPECT_EQ(readFile(assets + "/packager.sqfs"), readFile(product + "/packager.sqfs"));
         EXPECT_EQ(manifest->getBytesDone(), kImageSize);
         EXPECT_EQ(log.countContaining(zezu::ERROR, "Segment 1 of size 65536 is Invalid"), c.rejected);
         EXPECT_EQ(rangeRequests(server->requestLog(), "/product/packager.sqfs", 65536), 0) << "one stream";
@@ -334,7 +332,7 @@ TEST_F(DownloadManifestTest, ServerWithoutRangesStillChecksEverySegment) {
 }
 
 TEST_F(DownloadManifestTest, InvalidManifestsAreRefused) {
-    const std::string original = readAll(product + "/manifest.xml");
+    const std::string original = readFile(product + "/manifest.xml");
     const std::string binary = "<asset_type>BINARY</asset_type>\n      <sequence_no>2</sequence_no>";
     const size_t listStart = original.find("<asset_list>");
     const size_t listEnd = original.find("</asset_list>");
@@ -386,7 +384,7 @@ TEST_F(DownloadManifestTest, SavedManifestReadsAsTheDownloadedOne) {
 
     // A refused file leaves nothing of the one read before it.
     const std::string damaged = environment.base() + "/damaged-manifest.xml";
-    std::ofstream(damaged, std::ios::binary) << replaced(readAll(product + "/manifest.xml"), "<asset_size>150000</asset_size>",
+    std::ofstream(damaged, std::ios::binary) << replaced(readFile(product + "/manifest.xml"), "<asset_size>150000</asset_size>",
                                                          "<asset_size>18446744073709551615</asset_size>");
     EXPECT_FALSE(manifest.readManifestFile(damaged));
     EXPECT_EQ(manifest.getAssetCount(), 0u);
@@ -545,7 +543,7 @@ TEST_F(DownloadManifestTest, InstallerOutcomes) {
             }
         }
         if (c.ran) {
-            EXPECT_EQ(readAll(installed + "/installer-arguments"), expectedInstallerArguments(ownArguments));
+            EXPECT_EQ(readFile(installed + "/installer-arguments"), expectedInstallerArguments(ownArguments));
         } else {
             EXPECT_FALSE(exists(installed + "/installer-arguments"));
         }
@@ -656,8 +654,8 @@ TEST_F(DownloadManifestTest, TakenNamesGetANumber) {
     auto manifest = manifestFor(*server);
     ASSERT_TRUE(stepUntil(*manifest, [&] { return manifest->getState() == kValidationDownloading; }));
     EXPECT_EQ(manifest->getManifestPath(), metadata + "/manifest(1).xml");
-    EXPECT_EQ(readAll(metadata + "/manifest(1).xml"), readAll(product + "/manifest.xml"));
-    EXPECT_EQ(readAll(metadata + "/manifest.xml"), stale) << "the file that was there is left alone";
+    EXPECT_EQ(readFile(metadata + "/manifest(1).xml"), readFile(product + "/manifest.xml"));
+    EXPECT_EQ(readFile(metadata + "/manifest.xml"), stale) << "the file that was there is left alone";
     EXPECT_EQ(manifest->getAssetCount(), 2u) << "the numbered copy is the one parsed";
     EXPECT_EQ(manifest->getValidationPath(), metadata + "/packager.sqfs.xml");
 }
@@ -723,7 +721,7 @@ TEST_F(DownloadManifestTest, FailedStartRetriesTheSameFile) {
         EXPECT_EQ(manifest->getBytesDone(), kImageSize + kNotesSize) << "no asset skipped";
         for (const std::string& name : namesIn(metadata)) EXPECT_EQ(name.find("(1)"), std::string::npos) << name;
         for (const std::string& name : namesIn(assets)) EXPECT_EQ(name.find("(1)"), std::string::npos) << name;
-        EXPECT_EQ(readAll(home + "/" + c.file), readAll(product + "/" + c.file));
+        EXPECT_EQ(readFile(home + "/" + c.file), readFile(product + "/" + c.file));
         EXPECT_TRUE(fs::is_directory(installedFolder() + "/MSP"));
         manifest.reset();
         EXPECT_EQ(namesIn(assets), std::vector<std::string>{"notes.bin"});
@@ -794,7 +792,7 @@ TEST_F(DownloadManifestTest, VersionFileDownloadsSynchronously) {
     FileDownloader downloader;
     downloader.setDownloadPreference(0x200000, "", "");
     ASSERT_TRUE(downloader.downloadFileSync(server->url("/product/version.xml"), metadata, "version.xml"));
-    EXPECT_EQ(readAll(metadata + "/version.xml"), readAll(product + "/version.xml"));
+    EXPECT_EQ(readFile(metadata + "/version.xml"), readFile(product + "/version.xml"));
     downloader.close();
     EXPECT_FALSE(downloader.downloadFileSync(server->url("/product/absent.xml"), metadata, "absent.xml"));
     EXPECT_EQ(downloader.getErrorType(), -4);

@@ -14,7 +14,7 @@
 #include "platform/UserFolders.h"
 #include "telemetry/DEZManager.h"
 #include "telemetry/TestSeams.h"
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/LogFacadeHome.h"
 #include "tests/support/RecordingLogTarget.h"
 #include "tests/support/TemporaryEnvironment.h"

@@ -187,7 +187,7 @@ TEST(ErrorMessages, TranslatedTextsGetTheirCodeAndUntranslatedKeysTheirDefault) 
     test_support::TemporaryEnvironment env;
     const std::string folder = env.base() + "/Resources/Dictionary/fr_FR";
     std::filesystem::create_directories(folder);
-    utilities_test::writeText(
+    test_support::writeFile(
         folder + "/stringTable.zdct",
         stringtable::writeVersion2({
             {"/ZOR/DownloadUnknownErrorScreen", u"Probl\u00E8me de t\u00E9l\u00E9chargement (@#code@#), voir @#x@#."},

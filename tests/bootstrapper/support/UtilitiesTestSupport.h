@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/FileContents.h"
 #include "tests/support/LogFacadeHome.h"
 #include "tests/support/RecordingLogTarget.h"
 #include "tests/support/ScopedEnvironment.h"
@@ -40,16 +41,6 @@ private:
     std::filesystem::path old_;
 };
 
-inline std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-}
 
 inline std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -64,7 +55,7 @@ inline std::vector<std::string> splitAt(const std::string& text, char separator)
 
 // An executable shell script.
 inline void writeScript(const std::string& path, const std::string& body) {
-    writeText(path, "#!/bin/sh\n" + body);
+    test_support::writeFile(path, "#!/bin/sh\n" + body);
     std::filesystem::permissions(path, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                            std::filesystem::perms::group_exec);
 }

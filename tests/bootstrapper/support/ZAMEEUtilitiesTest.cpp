@@ -55,7 +55,7 @@ TEST_F(ZAMEEUtilitiesTest, EmptyOrMissingPathGivesOneAndStartsNothing) {
 
 TEST_F(ZAMEEUtilitiesTest, UnstartableProgramsGiveTwoAndLeaveTheStatusAlone) {
     const std::string plain = env_.base() + "/readme.txt";
-    utilities_test::writeText(plain, "not a program\n");
+    test_support::writeFile(plain, "not a program\n");
     chmod(plain.c_str(), 0644);
     const std::string marker = env_.base() + "/ran";
     const struct {
@@ -82,7 +82,7 @@ TEST_F(ZAMEEUtilitiesTest, RunsWithTheArgumentsVerbatimAndLogsEachOne) {
     int status = -7;
     ASSERT_EQ(ZAMEEUtilities::launchProcess(bin_ + "/probe", arguments, status), 0);
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(utilities_test::splitAt(utilities_test::readText(record), '\0'),
+    EXPECT_EQ(utilities_test::splitAt(test_support::readFile(record), '\0'),
               (std::vector<std::string>(arguments.begin() + 2, arguments.end())));
     EXPECT_EQ(logged(), (std::vector<std::string>{
                             entry(zezu::INFO, "Launch Process at path " + bin_ + "/probe"),
@@ -140,7 +140,7 @@ TEST_F(ZAMEEUtilitiesTest, WorkingFolderComesFromThePathAsGiven) {
         }
         EXPECT_EQ(status, 0) << c.what;
         // Standard output and error go to the null device.
-        EXPECT_EQ(utilities_test::splitAt(utilities_test::readText(report), '\n'),
+        EXPECT_EQ(utilities_test::splitAt(test_support::readFile(report), '\n'),
                   (std::vector<std::string>{c.expected, "/dev/null", "/dev/null"}))
             << c.what;
     }
@@ -173,7 +173,7 @@ TEST_F(ZAMEEUtilitiesTest, TempFolderIsNewPrivateAndUnderTheBase) {
 
 TEST_F(ZAMEEUtilitiesTest, TempFolderFailsWithoutMakingParentsAndLeavesThePathAlone) {
     const std::string file = env_.base() + "/a file";
-    utilities_test::writeText(file, "x");
+    test_support::writeFile(file, "x");
     for (const std::string& base : {file, env_.base() + "/missing", env_.base() + "/missing/deeper"}) {
         ZAMEEUtilities::testing::setTempFolderBase(base);
         std::string path = "unchanged";
@@ -197,7 +197,7 @@ TEST_F(ZAMEEUtilitiesTest, TempFolderDefaultsToTmp) {
 void writeSystemVersion(const std::string& localRoot, const std::string& version) {
     const std::string folder = localRoot + "/System/Library/CoreServices";
     fs::create_directories(folder);
-    utilities_test::writeText(folder + "/SystemVersion.plist",
+    test_support::writeFile(folder + "/SystemVersion.plist",
                               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
                               "<key>ProductName</key><string>Test OS</string>"
                               "<key>ProductVersion</key><string>" + version + "</string></dict></plist>\n");

@@ -57,7 +57,7 @@ protected:
     void writeTable(const std::string& locale, const std::vector<stringtable::Entry>& entries) {
         const std::string folder = resources_ + "/Dictionary/" + locale;
         fs::create_directories(folder);
-        utilities_test::writeText(folder + "/stringTable.zdct", stringtable::writeVersion2(entries));
+        test_support::writeFile(folder + "/stringTable.zdct", stringtable::writeVersion2(entries));
     }
     std::vector<std::string> logged() const { return capture_.messagesOf("ZORUtils"); }
 
@@ -129,7 +129,7 @@ TEST_F(ZORUtilsTest, DamagedTableLoadsNoTextAndLookupsKeepTheirDefaults) {
                                      std::string()}) {
         const std::string folder = resources_ + "/Dictionary/en_US";
         fs::create_directories(folder);
-        utilities_test::writeText(folder + "/stringTable.zdct", bytes);
+        test_support::writeFile(folder + "/stringTable.zdct", bytes);
         ScopedEnvironment resources(platform::kResourcesFolderVariable, resources_);
         ZORUtils utils;
         utils.loadDictionary(FixedLanguages("en_US", {"en-US"}));
@@ -191,7 +191,7 @@ TEST(ZORUtilsFiles, UniqueFileNameCountsPastEveryTakenName) {
     fs::create_directories(folder + "/dir(1).d");
     fs::create_directories(folder + "/dir.d");
     for (const char* name : {"a.txt", "a(1).txt", "noext", ".hidden", "archive.tar.gz", "b(1).txt"}) {
-        utilities_test::writeText(folder + "/" + name, "x");
+        test_support::writeFile(folder + "/" + name, "x");
     }
     fs::create_symlink(folder + "/nowhere", folder + "/link.bin");
     const struct {
@@ -281,7 +281,7 @@ protected:
             std::vector<std::vector<std::string>> found;
             for (const auto& file : fs::directory_iterator(records_)) {
                 if (file.path().extension() == ".done")
-                    found.push_back(utilities_test::splitAt(utilities_test::readText(file.path()), '\0'));
+                    found.push_back(utilities_test::splitAt(test_support::readFile(file.path()), '\0'));
             }
             if (found.size() >= count || std::chrono::steady_clock::now() > deadline) return found;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -331,14 +331,14 @@ protected:
     void SetUp() override {
         image_ = env_.base() + "/images/packager.sqfs";
         fs::create_directories(env_.base() + "/images");
-        utilities_test::writeText(image_, "image");
+        test_support::writeFile(image_, "image");
         mountRoot_ = env_.base() + "/ZSU";
         tool_ = env_.base() + "/diskimage";
         calls_ = env_.base() + "/calls";
     }
     // A tool whose attach exits attachStatus and whose "info -plist" prints listing and exits infoStatus.
     void writeTool(int attachStatus, const std::string& listing, int infoStatus = 0) {
-        utilities_test::writeText(env_.base() + "/listing", listing);
+        test_support::writeFile(env_.base() + "/listing", listing);
         utilities_test::writeScript(
             tool_, "printf '%s\\0' \"$@\" >> \"" + calls_ + "\"\nprintf '\\n' >> \"" + calls_ +
                        "\"\n"
@@ -349,7 +349,7 @@ protected:
     }
     std::vector<std::string> calls() const {
         std::vector<std::string> result;
-        for (const std::string& line : utilities_test::splitAt(utilities_test::readText(calls_), '\n')) {
+        for (const std::string& line : utilities_test::splitAt(test_support::readFile(calls_), '\n')) {
             std::string shown = line;
             for (char& c : shown)
                 if (c == '\0') c = ' ';
@@ -399,7 +399,7 @@ TEST_F(MountDmgTest, ASuccessfulAttachMountsAtTheMountRoot) {
 
 TEST_F(MountDmgTest, AFailedAttachLooksTheImageUpInTheInfoListing) {
     const std::string other = env_.base() + "/images/other.sqfs";
-    utilities_test::writeText(other, "other");
+    test_support::writeFile(other, "other");
     fs::create_symlink(env_.base() + "/images", env_.base() + "/linked");
     const std::string entity = "<dict><key>dev-entry</key><string>/dev/loop7</string></dict>";
     const std::string mounted = "<dict><key>dev-entry</key><string>/dev/loop3</string>"
@@ -459,7 +459,7 @@ TEST_F(MountDmgTest, AnImageAttachedAlreadyIsFoundWhereItIsMounted) {
     if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
     const std::string source = env_.base() + "/source";
     fs::create_directories(source);
-    utilities_test::writeText(source + "/hello.txt", "hello");
+    test_support::writeFile(source + "/hello.txt", "hello");
     const std::string image = env_.base() + "/images/real.sqfs";
     int status = -1;
     std::string ignored;
@@ -484,7 +484,7 @@ TEST_F(MountDmgTest, AnImageAttachedAlreadyIsFoundWhereItIsMounted) {
     if (!attached && geteuid() != 0) GTEST_SKIP() << "this user cannot mount images here";
     ASSERT_TRUE(attached);
     EXPECT_EQ(mountPoint, first);
-    EXPECT_EQ(utilities_test::readText(first + "/hello.txt"), "hello");
+    EXPECT_EQ(test_support::readFile(first + "/hello.txt"), "hello");
 
     std::string again;
     EXPECT_TRUE(ZORUtils::mountDmg(env_.base() + "/images/../images/real.sqfs", env_.base() + "/second root", again));

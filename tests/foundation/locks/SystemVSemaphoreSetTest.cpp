@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TemporaryEnvironment.h"
+#include "tests/support/ChildProcesses.h"
+#include "tests/support/SemaphoreKeyFolder.h"
 
 using foundation::SystemVSemaphoreSet;
 
@@ -27,18 +28,6 @@ constexpr int kProjectId = 0x5A;
 
 class SystemVSemaphoreSetTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = test_support::makeTemporaryFolder("systemv-test");
-        keyPath_ = folder_ + "/key";
-        const int fd = ::open(keyPath_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        ::close(fd);
-        ASSERT_TRUE(SystemVSemaphoreSet::removeKey(keyPath_, kProjectId));
-    }
-    void TearDown() override {
-        EXPECT_TRUE(SystemVSemaphoreSet::removeKey(keyPath_, kProjectId));
-        test_support::removeTree(folder_);
-    }
 
     SystemVSemaphoreSet open(const std::vector<unsigned short>& values, bool* created = nullptr) {
         auto opened = SystemVSemaphoreSet::openOrCreate(keyPath_, kProjectId, values);
@@ -47,18 +36,9 @@ protected:
         return std::move(opened->set);
     }
 
-    // Runs body in a child and gives its exit status (the body's return value).
-    template <typename Body>
-    static int inChild(Body body) {
-        const pid_t pid = ::fork();
-        if (pid == 0) _exit(body());
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-    std::string folder_;
-    std::string keyPath_;
+    test_support::SemaphoreKeyFolder keys_{"systemv-test", {kProjectId}};
+    const std::string& folder_ = keys_.folder();
+    const std::string& keyPath_ = keys_.keyPath();
 };
 
 TEST_F(SystemVSemaphoreSetTest, CreatorInitialisesAndLaterOpenersOnlyOpen) {
@@ -86,31 +66,18 @@ TEST_F(SystemVSemaphoreSetTest, AllZeroInitialValuesStillMarkTheSetReady) {
 
 TEST_F(SystemVSemaphoreSetTest, ProcessesStartingTogetherMakeOneSetInitialisedOnce) {
     constexpr int kProcesses = 8;
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    std::vector<pid_t> children;
-    for (int i = 0; i < kProcesses; ++i) {
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::close(ready[1]);
-            char go;
-            if (::read(ready[0], &go, 1) != 0) _exit(3);  // all start when the pipe closes
-            auto opened = SystemVSemaphoreSet::openOrCreate(keyPath_, kProjectId, {0, 1});
-            if (!opened) _exit(2);
-            if (!opened->set.change(0, 1, SystemVSemaphoreSet::kNoWait)) _exit(2);
-            _exit(opened->created ? 1 : 0);
-        }
-        children.push_back(pid);
-    }
-    ::close(ready[0]);
-    ::close(ready[1]);
+    test_support::ChildGroup children(kProcesses, [&](int) {
+        auto opened = SystemVSemaphoreSet::openOrCreate(keyPath_, kProjectId, {0, 1});
+        if (!opened) return 2;
+        if (!opened->set.change(0, 1, SystemVSemaphoreSet::kNoWait)) return 2;
+        return opened->created ? 1 : 0;
+    });
+    ASSERT_TRUE(children.forked());
     int creators = 0;
-    for (pid_t pid : children) {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status));
-        ASSERT_LE(WEXITSTATUS(status), 1);
-        creators += WEXITSTATUS(status);
+    for (const int status : children.wait()) {
+        ASSERT_GE(status, 0);
+        ASSERT_LE(status, 1);
+        creators += status;
     }
     EXPECT_EQ(creators, 1);
     SystemVSemaphoreSet set = open({0, 1});
@@ -144,7 +111,7 @@ TEST_F(SystemVSemaphoreSetTest, UninitialisedSetFailsAfterABoundedWaitThenOpensO
 TEST_F(SystemVSemaphoreSetTest, UndoGivesBackWhatADeadProcessHeld) {
     SystemVSemaphoreSet set = open({0, 1});
     ASSERT_TRUE(set.valid());
-    const int status = inChild([&] {
+    const int status = test_support::runInChild([&] {
         if (!set.change(1, -1, SystemVSemaphoreSet::kUndo)) return 2;
         return 0;  // exits holding the lock
     });
@@ -210,15 +177,15 @@ TEST_F(SystemVSemaphoreSetTest, RemovedSetFailsItsHoldersAndIsRecreated) {
 }
 
 TEST_F(SystemVSemaphoreSetTest, OpenersKeepFindingASetThatIsRemovedAndRecreatedUnderThem) {
-    const pid_t remover = ::fork();
-    if (remover == 0) {
+    test_support::ChildGroup remover(1, [&](int) {
         const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
         while (std::chrono::steady_clock::now() < end) {
             SystemVSemaphoreSet::removeKey(keyPath_, kProjectId);
             ::usleep(50);  // a last user leaving now and then, not a removal storm
         }
-        _exit(0);
-    }
+        return 0;
+    });
+    remover.start();
     int failures = 0;
     int lastError = 0;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(400);
@@ -229,7 +196,7 @@ TEST_F(SystemVSemaphoreSetTest, OpenersKeepFindingASetThatIsRemovedAndRecreatedU
             lastError = errno;
         }
     }
-    ::waitpid(remover, nullptr, 0);
+    remover.wait();
     EXPECT_EQ(failures, 0) << std::strerror(lastError);
 }
 

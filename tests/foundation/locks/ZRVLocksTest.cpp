@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "foundation/locks/SystemVSemaphoreSet.h"
-#include "tests/support/TemporaryEnvironment.h"
+#include "tests/support/ChildProcesses.h"
+#include "tests/support/SemaphoreKeyFolder.h"
 
 using foundation::SystemVSemaphoreSet;
 
@@ -91,28 +92,13 @@ private:
 
 class ZRVLocksTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = test_support::makeTemporaryFolder("zrv-locks");
-        keyPath_ = folder_ + "/key";
-        int fd = open(keyPath_.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        removeSets();
-    }
-    void TearDown() override {
-        removeSets();
-        test_support::removeTree(folder_);
-    }
-    void removeSets() {
-        for (int id : {kInstanceId, kProbeId, kDeploymentId})
-            EXPECT_TRUE(SystemVSemaphoreSet::removeKey(keyPath_, id));
-    }
     std::unique_ptr<ZRVSemaphoreLock> instanceLock() {
         return std::make_unique<ZRVSemaphoreLock>(kInstanceId, 1, keyPath_);
     }
 
-    std::string folder_;
-    std::string keyPath_;
+    test_support::SemaphoreKeyFolder keys_{"zrv-locks", {kInstanceId, kProbeId, kDeploymentId}};
+    const std::string& folder_ = keys_.folder();
+    const std::string& keyPath_ = keys_.keyPath();
 };
 
 }  // namespace
@@ -146,74 +132,55 @@ TEST_F(ZRVLocksTest, ContendingProcessesNeverHoldTheInstanceLockTogether) {
     ASSERT_NE(shared, MAP_FAILED);
     new (&shared[0]) std::atomic<int>(0);
     new (&shared[1]) std::atomic<int>(0);
-    std::vector<pid_t> children;
-    for (int c = 0; c < 3; ++c) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            int taken = 0;
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (taken < 50 && std::chrono::steady_clock::now() < until) {
-                ZRVSemaphoreLock lock(kInstanceId, 1, keyPath_);
-                if (!lock.acquire())
-                    continue;
-                int holders = ++shared[0];
-                if (holders > shared[1])
-                    shared[1] = holders;
-                usleep(200);
-                --shared[0];
-                lock.release();
-                ++taken;
-            }
-            _exit(taken == 50 ? 0 : 1);
+    test_support::ChildGroup children(3, [&](int) {
+        int taken = 0;
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (taken < 50 && std::chrono::steady_clock::now() < until) {
+            ZRVSemaphoreLock lock(kInstanceId, 1, keyPath_);
+            if (!lock.acquire())
+                continue;
+            int holders = ++shared[0];
+            if (holders > shared[1])
+                shared[1] = holders;
+            usleep(200);
+            --shared[0];
+            lock.release();
+            ++taken;
         }
-        children.push_back(pid);
-    }
-    for (pid_t pid : children) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+        return taken == 50 ? 0 : 1;
+    });
+    EXPECT_TRUE(children.forked());
+    for (const int status : children.wait())
+        EXPECT_EQ(status, 0);
     EXPECT_EQ(shared[1].load(), 1);
     munmap(shared, 2 * sizeof(std::atomic<int>));
 }
 
 TEST_F(ZRVLocksTest, InstancesStartingTogetherGetOneHolder) {
     // Every child creates-or-opens the fresh set at the same moment and tries to take it.
-    int start[2];
-    ASSERT_EQ(pipe2(start, O_CLOEXEC), 0);
+    constexpr int kChildren = 6;
     int results[2];
     ASSERT_EQ(pipe2(results, O_CLOEXEC), 0);
-    std::vector<pid_t> children;
-    for (int c = 0; c < 6; ++c) {
-        pid_t pid = fork();
-        if (pid == 0) {
-            close(start[1]);
-            char ignored;
-            if (read(start[0], &ignored, 1) != 0)
-                _exit(2);
+    {
+        test_support::ChildGroup children(kChildren, [&](int) {
             ZRVSemaphoreLock lock(kInstanceId, 1, keyPath_);
             char result = lock.acquire() ? 'y' : 'n';
             if (write(results[1], &result, 1) != 1)
-                _exit(3);
+                return 3;
             pause();  // keep the unit until killed
-            _exit(0);
+            return 0;
+        });
+        ASSERT_TRUE(children.forked());
+        children.start();  // everyone goes at once
+        close(results[1]);
+        int holders = 0;
+        for (int i = 0; i < kChildren; ++i) {
+            char result = 0;
+            ASSERT_EQ(read(results[0], &result, 1), 1);
+            holders += result == 'y';
         }
-        children.push_back(pid);
-    }
-    close(start[1]);  // everyone goes at once
-    close(results[1]);
-    int holders = 0;
-    for (size_t i = 0; i < children.size(); ++i) {
-        char result = 0;
-        ASSERT_EQ(read(results[0], &result, 1), 1);
-        holders += result == 'y';
-    }
-    EXPECT_EQ(holders, 1);
-    for (pid_t pid : children) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
-    close(start[0]);
+        EXPECT_EQ(holders, 1);
+    }  // the children are killed here
     close(results[0]);
     EXPECT_TRUE(instanceLock()->acquire());
 }

@@ -14,6 +14,7 @@
 #include "foundation/locks/SystemVSemaphoreSet.h"
 #include "foundation/logging/LogFacade.h"
 #include "tests/foundation/logging/LogTestSupport.h"
+#include "tests/support/ChildProcesses.h"
 
 namespace {
 
@@ -110,36 +111,18 @@ TEST_F(LogFacadeTest, MessagesAreCutTo1022Characters) {
 TEST_F(LogFacadeTest, ProcessesWritingThroughTheFacadeLoseAndTearNoLine) {
     constexpr int kProcesses = 5;
     constexpr int kLines = 800;
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
-    std::vector<pid_t> children;
-    for (int process = 0; process < kProcesses; ++process) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(start[1]);
-            char go;
-            if (::read(start[0], &go, 1) != 0) _exit(3);
-            // Never destroyed, as the real facade.
-            Logger* facade = new Logger(keyPath_, kTestProjectId);
-            facade->setLogLevel(Logger::INFO, nullptr, nullptr);
-            const std::string padding(300, 'q');
-            for (int line = 0; line < kLines; ++line) {
-                facade->logInfo("Writer", "process=%d line=%d %s", process, line,
-                                padding.c_str());
-            }
-            _exit(0);
+    test_support::ChildGroup children(kProcesses, [&](int process) {
+        // Never destroyed, as the real facade.
+        Logger* facade = new Logger(keyPath_, kTestProjectId);
+        facade->setLogLevel(Logger::INFO, nullptr, nullptr);
+        const std::string padding(300, 'q');
+        for (int line = 0; line < kLines; ++line) {
+            facade->logInfo("Writer", "process=%d line=%d %s", process, line, padding.c_str());
         }
-        children.push_back(pid);
-    }
-    ::close(start[0]);
-    ::close(start[1]);
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+        return 0;
+    });
+    ASSERT_TRUE(children.forked());
+    for (const int status : children.wait()) EXPECT_EQ(status, 0);
     const std::regex written(R"(process=(\d+) line=(\d+) q{300})");
     std::map<int, int> next;
     for (const auto& pieces : lines()) {

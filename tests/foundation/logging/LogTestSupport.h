@@ -9,27 +9,14 @@
 
 #include "foundation/locks/SystemVSemaphoreSet.h"
 #include "foundation/logging/BinaryLock.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace log_test {
 
-inline std::vector<std::string> readLines(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-inline void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
+using test_support::readFile;
+using test_support::readLines;
+using test_support::writeFile;
 
 // The pieces of a line between its " | " separators.
 inline std::vector<std::string> fields(const std::string& line) {

@@ -13,6 +13,7 @@
 #include "foundation/logging/Logger.h"
 #include "tests/foundation/logging/LogTargetProbe.h"
 #include "tests/foundation/logging/LogTestSupport.h"
+#include "tests/support/ChildProcesses.h"
 
 namespace {
 
@@ -47,28 +48,9 @@ TEST(LoggingProcessesTest, WritersLoseAndTearNoLineAcrossARotation) {
         log_test::writeFile(path, content);
     }
 
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
-    std::vector<pid_t> children;
-    for (int process = 0; process < kProcesses; ++process) {
-        const pid_t pid = ::fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            ::close(start[1]);
-            char go;
-            if (::read(start[0], &go, 1) != 0) _exit(3);
-            _exit(writeLines(process));
-        }
-        children.push_back(pid);
-    }
-    ::close(start[0]);
-    ::close(start[1]);
-    for (pid_t pid : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-    }
+    test_support::ChildGroup children(kProcesses, writeLines);
+    ASSERT_TRUE(children.forked());
+    for (const int status : children.wait()) EXPECT_EQ(status, 0);
 
     std::vector<std::string> files;
     for (const auto& entry : std::filesystem::directory_iterator(environment.logs())) {

@@ -5,6 +5,7 @@
 #include "platform/DiskImageTool.h"
 #include "platform/TestSeams.h"
 #include "platform/UserFolders.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/LogFacadeHome.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -22,14 +23,8 @@ namespace {
 using ZEZUUtils::FileUtils;
 namespace fs = std::filesystem;
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 mode_t modeOf(const std::string& path) {
     struct stat st {};

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/ProxySettings.h"
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/utils/UtilsLogging.h"
+#include "tests/support/FileContents.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 using ZEZUUtils::XMLParser;
@@ -23,16 +24,8 @@ std::unique_ptr<XMLParser> parsed(const std::string& text) {
     return parser;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void writeFile(const std::string& path, const std::string& data) {
-    std::ofstream(path, std::ios::binary) << data;
-}
+using test_support::readFile;
+using test_support::writeFile;
 
 class TemporaryFolder {
 public:

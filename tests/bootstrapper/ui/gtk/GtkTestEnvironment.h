@@ -15,6 +15,7 @@
 
 #include "tests/bootstrapper/ui/RecordingActionSink.h"
 #include "platform/ThreadAnnotations.h"
+#include "tests/support/FileContents.h"
 
 namespace gtk_test {
 
@@ -46,9 +47,8 @@ bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds boun
 // status, or -1.
 int runPumping(const std::vector<std::string>& argv);
 
-// Reads a file's whole text; empty when it is missing.
-std::string readFile(const std::string& path);
-std::vector<std::string> readLines(const std::string& path);
+using test_support::readFile;
+using test_support::readLines;
 
 // The trace of one controller, read as it grows.
 class TraceReader {

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/ChildProcesses.h"
+
 extern char** environ;
 
 namespace gtk_test {
@@ -35,18 +37,7 @@ inline std::string findOnPath(const std::string& name) {
     return {};
 }
 
-// Runs a program to its end; its exit status, or -1 when it could not run.
-inline int runProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = 0;
-    if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test_support::runProgram;
 
 // Starts Xvfb with -displayfd, so parallel tests never race for a display number.
 class XvfbDisplay {

@@ -1,5 +1,5 @@
 // The scripted loopback HTTP(S) peer and the tinyproxy launcher used by the HTTP tests.
-#include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/LoopbackHttpPeer.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -19,6 +19,8 @@
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
+
+#include "tests/support/ChildProcesses.h"
 
 extern char** environ;
 
@@ -203,27 +205,10 @@ void LoopbackHttpPeer::handle(int connection, void* tlsHandle) {
     }
 }
 
-int runProgram(const std::vector<std::string>& arguments) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    }
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        return -1;
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
-
 bool makeTestCertificates(const std::string& folder) {
     const char* source = std::getenv("PROJECT_SOURCE_DIR");
     const std::string script = std::string(source ? source : ".") + "/tests/support/tls/make-test-certificates.sh";
-    return runProgram({"sh", script, folder}) == 0;
+    return test_support::runProgram({"sh", script, folder}) == 0;
 }
 
 TinyproxyProcess::TinyproxyProcess(const std::string& folder, const std::string& user, const std::string& password) {

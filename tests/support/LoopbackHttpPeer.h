@@ -85,7 +85,4 @@ PeerAnswer proxyWantingUserSecret(const std::string& request, std::size_t index)
 // Runs tests/support/tls/make-test-certificates.sh into `folder`; true when it succeeded.
 bool makeTestCertificates(const std::string& folder);
 
-// Runs a program with arguments and waits; its exit status, or -1.
-int runProgram(const std::vector<std::string>& arguments);
-
 }  // namespace test_peers
