@@ -10,6 +10,7 @@
 
 #include "platform/ProxySettings.h"
 #include "tests/platform/LoopbackHttpPeer.h"
+#include "tests/support/FlatMappingCheck.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
@@ -383,6 +384,24 @@ TEST_F(HTTPConnectorTest, ProxyAuthenticationRetries_Tinyproxy) {
     }
     ::unsetenv("SSL_CERT_FILE");
     test_support::removeTree(folder);
+}
+
+TEST(HTTPConnectorResults, EveryResultMapsBothWaysAndNoStatusIsOne) {
+    using R = ZEZUUtils::HTTPResult;
+    test_support::expectExactFlatMapping<R>({{R::Done, 0},
+                                             {R::TimedOut, 2},
+                                             {R::InvalidArguments, 4},
+                                             {R::NotIssued, 5},
+                                             {R::PosixStreamError, 65},
+                                             {R::NameResolutionError, 66},
+                                             {R::HttpStreamError, 68},
+                                             {R::StreamError, 70},
+                                             {R::CertificateSelfSigned, 97},
+                                             {R::CertificateIssuerUnknown, 98},
+                                             {R::CertificateExpired, 99},
+                                             {R::ProxyAuthenticationRequired, 190},
+                                             {R::ProxyCredentialsRefused, 191}},
+                                            ZEZUUtils::httpResultFromFlat);
 }
 
 }  // namespace
