@@ -6,6 +6,7 @@
 #include <new>
 
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 #include "download/FileDownloadManager.h"
 
 FileDownloaderHandle::FileDownloaderHandle() : manager_(new (std::nothrow) FileDownloadManager) {}
@@ -47,40 +48,40 @@ void ignoreBrokenPipeSignals() {
 }  // namespace
 
 int32_t createDownloadLibRef(DownloadLibRef** libRef) {
-    if (libRef == nullptr) return -3;
+    if (libRef == nullptr) return flat(ManagerResult::InvalidArgument);
     if (*libRef != nullptr) {
         DLE_TRACE("lib ref already initialized");
-        return 30;
+        return flat(ManagerResult::AlreadyInitialized);
     }
     auto* created = new (std::nothrow) DownloadLibRef;
-    if (created == nullptr) return -1;
+    if (created == nullptr) return flat(ManagerResult::Failed);
     ignoreBrokenPipeSignals();
     engine_log::acquire();
     *libRef = created;
-    return 0;
+    return flat(ManagerResult::Ok);
 }
 
 int32_t createFileDownloader(DownloadLibRef** libRef, FileDownloaderHandle** handle) {
     if (libRef == nullptr || *libRef == nullptr || handle == nullptr) {
         DLE_WARN("createFileDownloader: invalid param");
-        return -3;
+        return flat(ManagerResult::InvalidArgument);
     }
-    if (*handle != nullptr) return 30;
+    if (*handle != nullptr) return flat(ManagerResult::AlreadyInitialized);
     auto* created = new (std::nothrow) FileDownloaderHandle;
     if (created == nullptr || !created->hasManager()) {
         delete created;
         DLE_WARN("failed to create file downloader");
         *handle = nullptr;
-        return -1;
+        return flat(ManagerResult::Failed);
     }
     *handle = created;
-    return 0;
+    return flat(ManagerResult::Ok);
 }
 
 int32_t closeFileDownloader(FileDownloaderHandle** handle) {
     if (handle == nullptr || *handle == nullptr) {
         DLE_WARN("closeFileDownloader: invalid param");
-        return -3;
+        return flat(ManagerResult::InvalidArgument);
     }
     int32_t result = (*handle)->close();
     delete *handle;
@@ -90,9 +91,9 @@ int32_t closeFileDownloader(FileDownloaderHandle** handle) {
 
 int32_t releaseDownloadLibRef(DownloadLibRef** libRef) {
     engine_log::writeEndBanner();
-    if (libRef == nullptr || *libRef == nullptr) return -3;
+    if (libRef == nullptr || *libRef == nullptr) return flat(ManagerResult::InvalidArgument);
     delete *libRef;
     *libRef = nullptr;
     engine_log::release();
-    return 0;
+    return flat(ManagerResult::Ok);
 }

@@ -11,6 +11,7 @@
 
 #include "download/DownloadJob.h"
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 #include "download/EngineTimings.h"
 #include "download/FileSerializerJob.h"
 #include "download/FileSystemUtils.h"
@@ -200,7 +201,7 @@ bool DownloadGlobalData::fetchFileInfo() {
         ErrorRecord record;
         downloader.getLastError(record);
         int action = classifyIntoLastError(handler, record);
-        if (action != 1) {
+        if (action != flat(EngineErrorAction::Retry)) {
             DLE_TRACE("failed to retrieve the server file Size");
             return false;
         }
@@ -245,7 +246,8 @@ bool DownloadGlobalData::validateFilePart() {
             bytesToDownload_ = length;
             return true;
         }
-        setLastError(-15, "File part download is not supported by the server", 0, 1);
+        setLastError(flat(EngineErrorCode::RangesUnsupported), "File part download is not supported by the server", 0,
+                     1);
         return false;
     }
     if (length == 0) length = start < fileSize_ ? fileSize_ - start : 0;
@@ -255,7 +257,8 @@ bool DownloadGlobalData::validateFilePart() {
         bytesToDownload_ = length;
         return true;
     }
-    setLastError(-10, "File Part to be downloaded doesn't falls in the range of File size", 0, 1);
+    setLastError(flat(EngineErrorCode::InvalidInput),
+                 "File Part to be downloaded doesn't falls in the range of File size", 0, 1);
     return false;
 }
 
@@ -439,7 +442,7 @@ bool DownloadGlobalData::initializeFileDownload() {
 bool DownloadGlobalData::addDLEIntercept(int type, IDleIntercept* intercept) {
     if (intercept == nullptr) {
         DLE_WARN("DownloadGlobalData::addDLEIntercept : invalid param. intercept is null");
-        setLastError(-10, "target object is null", 0, 1);
+        setLastError(flat(EngineErrorCode::InvalidInput), "target object is null", 0, 1);
         return false;
     }
     MutexLock lock(interceptLock_);
@@ -529,14 +532,14 @@ void DownloadGlobalData::addError(const ErrorRecord& record) {
 int DownloadGlobalData::processNextError(DownloadErrorInfo& info, int& errorType) {
     MutexLock lock(errorLock_);
     auto it = pendingErrors_.begin();
-    if (it == pendingErrors_.end()) return 7;
-    int action = 7;
+    if (it == pendingErrors_.end()) return flat(EngineErrorAction::None);
+    int action = flat(EngineErrorAction::None);
     for (const ErrorRecord& record : it->second) {
         action = errorHandler_.handleError(record);
         errorHandler_.getErrorInfo(info);
-        if (action == 7) continue;
+        if (action == flat(EngineErrorAction::None)) continue;
         errorType = it->first;
-        if (action == 0 || action == 2) break;
+        if (action == flat(EngineErrorAction::UserActionable) || action == flat(EngineErrorAction::Fatal)) break;
     }
     pendingErrors_.erase(it);
     return action;
@@ -631,7 +634,9 @@ void DownloadGlobalData::addThreadBytes(uint32_t thread, uint64_t bytes) {
 bool DownloadGlobalData::renameOutputFile(const std::string& name) {
     std::string target = targetPath(name);
     if (FileSystemUtils::fileExists(target)) {
-        setLastError(-100, "Failed to rename the file as there is already another file with that name present", 0, 1, 2);
+        setLastError(flat(EngineErrorCode::TargetExists),
+                     "Failed to rename the file as there is already another file with that name present", 0, 1,
+                     flat(EngineErrorAction::Fatal));
         return false;
     }
     int code = 0;
@@ -650,7 +655,9 @@ bool DownloadGlobalData::decompressOutputFile(const std::string& name) {
     std::string partial = partialPath();
     int code = 0;
     if (FileSystemUtils::fileExists(target)) {
-        setLastError(-100, "Failed to unzip the file as there is already another file with that name present", 0, 1, 2);
+        setLastError(flat(EngineErrorCode::TargetExists),
+                     "Failed to unzip the file as there is already another file with that name present", 0, 1,
+                     flat(EngineErrorAction::Fatal));
         FileSystemUtils::deleteFile(partial, code);
         return false;
     }
@@ -664,7 +671,8 @@ bool DownloadGlobalData::decompressOutputFile(const std::string& name) {
     if (!ok) {
         DLE_ERROR("Failed in Unzipping the gzipped http response");
         FileSystemUtils::deleteFile(partial, code);
-        setLastError(-70, "Failed in Unzipping the gzipped http response", 0, 0, 2);
+        setLastError(flat(EngineErrorCode::FileSystem), "Failed in Unzipping the gzipped http response", 0, 0,
+                     flat(EngineErrorAction::Fatal));
         return false;
     }
     DLE_INFO("successfully unzipped the gzip response");
@@ -672,10 +680,12 @@ bool DownloadGlobalData::decompressOutputFile(const std::string& name) {
     // that appeared at the target meanwhile is never replaced.
     if (!FileSystemUtils::writeDataToNewFile(target, decompressed, code)) {
         if (code == EEXIST)
-            setLastError(-100, "Failed to unzip the file as there is already another file with that name present", 0, 1,
-                         2);
+            setLastError(flat(EngineErrorCode::TargetExists),
+                         "Failed to unzip the file as there is already another file with that name present", 0, 1,
+                         flat(EngineErrorAction::Fatal));
         else
-            setLastError(-70, "There is some error in handling the file system.", code, 0, 2);
+            setLastError(flat(EngineErrorCode::FileSystem), "There is some error in handling the file system.", code,
+                         0, flat(EngineErrorAction::Fatal));
         return false;
     }
     FileSystemUtils::deleteFile(partial, code);

@@ -6,6 +6,7 @@
 
 #include "download/DownloadGlobalData.h"
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 #include "download/EngineTimings.h"
 #include "download/ErrorHandler.h"
 #include "download/FileSystemUtils.h"
@@ -114,7 +115,7 @@ bool DownloadJob::fileStillMatches() {
         changed = true;
     }
     if (!changed) return true;
-    recordError(4, 0, "The file has changed on the server");
+    recordError(flat(EngineErrorType::FileChanged), 0, "The file has changed on the server");
     return false;
 }
 
@@ -122,10 +123,10 @@ bool DownloadJob::validateSegment(Segment& segment) {
     SegmentView view{segment.size, segment.index, segment.buffer.get()};
     if (globalData_->notifyIntercepts(kEventSegmentDownloaded, &view, static_cast<int>(sizeof view)) == 0) return true;
     ErrorRecord record;
-    record.errorType = 18;
+    record.errorType = flat(EngineErrorType::SegmentValidation);
     record.nativeCode = 417;
     record.segmentIndex = segment.index;
-    runErrorType_ = 18;
+    runErrorType_ = record.errorType;
     globalData_->addError(record);
     DLE_ERROR("download job: failed to validate the segment (%d)", static_cast<int>(segment.index));
     segment.resetCounters();
@@ -212,7 +213,7 @@ int DownloadJob::run(uint32_t threadId) {
     if (runErrorType_ >= 0 && ErrorHandler::isFatalErrorType(runErrorType_)) {
         setState(kJobError);
         DLE_ERROR("the download job (%d) failed to execute. The job state is ERROR_STATE ", static_cast<int>(jobId_));
-    } else if (runErrorType_ == 13) {
+    } else if (runErrorType_ == flat(EngineErrorType::BackOff)) {
         setState(kJobBackoffPaused);
         DLE_ERROR("the download job (%d) failed to execute. The job state is PAUSED_STATE ", static_cast<int>(jobId_));
         downloader_.cancel();
@@ -243,16 +244,16 @@ void DownloadJob::downloadAllPendingBytesForOneSegment(bool& done) {
             data.touchThreadActivity(threadId_);
             data.totalReceivedBytes += n;
         }
-        if (result == 0) {
+        if (result == HttpDownloader::kReadFailed) {
             if (interrupted()) return;
             DLE_TRACE("error in downloading by job (%d)", static_cast<int>(jobId_));
             recordDownloaderError();
             return;
         }
-        if ((result == 1 && n > 0) || result == 2) {
+        if ((result == HttpDownloader::kReadData && n > 0) || result == HttpDownloader::kReadEnd) {
             if (!fileStillMatches()) return;
         }
-        if (result == 1) {
+        if (result == HttpDownloader::kReadData) {
             if (n == 0) continue;
             received_ += n;
             remaining -= n;
@@ -266,12 +267,12 @@ void DownloadJob::downloadAllPendingBytesForOneSegment(bool& done) {
                 handed_ += pending_;
                 pending_ = 0;
             }
-        } else if (result == 2) {
+        } else if (result == HttpDownloader::kReadEnd) {
             received_ += n;
             pending_ += n;
             if (received_ < segment.size) {
                 // A body that ends before the range does is a dropped connection, never a finished segment.
-                recordError(8, 0, "Connection Dropped");
+                recordError(flat(EngineErrorType::ConnectionError), 0, "Connection Dropped");
                 return;
             }
             segment.downloaded = received_;
@@ -329,13 +330,13 @@ void DownloadJob::downloadSingleStream(bool& done) {
         int result = downloader_.readData(segment_->buffer.get() + received_, n, remaining);
         data.touchThreadActivity(threadId_);
         if (n > 0) data.totalReceivedBytes += n;
-        if (result == 0) {
+        if (result == HttpDownloader::kReadFailed) {
             if (interrupted()) return;
             DLE_TRACE("fatal error in downloading by job (%d)", static_cast<int>(jobId_));
             recordDownloaderError();
             return;
         }
-        if (result == 1 && n > 0) {
+        if (result == HttpDownloader::kReadData && n > 0) {
             pending_ += n;
             received_ += n;
             remaining -= n;
@@ -354,7 +355,7 @@ void DownloadJob::downloadSingleStream(bool& done) {
                 if (!takeNextChunk(chunkIndex)) return;
                 remaining = segment_->size;
             }
-        } else if (result == 2) {
+        } else if (result == HttpDownloader::kReadEnd) {
             received_ += n;
             pending_ += n;
             segment_->setRange(handed_, pending_, chunkIndex);

@@ -14,41 +14,54 @@ constexpr int32_t kRetryLimit = 13;
 constexpr int32_t kBackOffLimit = 3;
 constexpr int32_t kRejectionLimit = 11;
 
+using Type = EngineErrorType;
+using Code = EngineErrorCode;
+using Action = EngineErrorAction;
+
 struct TypeRow {
-    int32_t engineCode;
+    Code engineCode;
     uint8_t retryable;
-    int32_t action;
+    Action action;
 };
 
-// The fixed rows; the limited types (7, 8, 9, 12, 13, 14, 18) refine their action afterwards.
-TypeRow rowFor(int32_t type) {
-    switch (type) {
-        case 0: return {0, 1, ErrorHandler::kActionNone};
-        case 2: return {-20, 1, ErrorHandler::kActionUserActionable};
-        case 3: return {-30, 1, ErrorHandler::kActionUserActionable};
-        case 4:
-        case 5: return {-40, 0, ErrorHandler::kActionFatal};
-        case 6: return {-4, 0, ErrorHandler::kActionFatal};
-        case 7: return {-50, 1, ErrorHandler::kActionRetry};
-        case 8:
-        case 9: return {-45, 1, ErrorHandler::kActionRetry};
-        case 10: return {-7, 0, ErrorHandler::kActionFatal};
-        case 11: return {-8, 1, ErrorHandler::kActionUserActionable};
-        case 12:
-        case 14: return {-40, 1, ErrorHandler::kActionRetry};
-        case 13: return {-40, 1, ErrorHandler::kActionBackOff};
-        case 15:
-        case 17: return {-40, 0, ErrorHandler::kActionFatal};
-        case 16: return {-45, 1, ErrorHandler::kActionUserActionable};
-        case 18: return {-60, 1, ErrorHandler::kActionRetry};
-        default: return {-40, 0, ErrorHandler::kActionFatal};
+// A type the table does not know is fatal.
+constexpr TypeRow kUnknownTypeRow = {Code::Fatal, 0, Action::Fatal};
+
+// The fixed rows; the limited types (unreachable, connection, timeout, busy, back-off,
+// intermittent, segment validation) refine their action afterwards.
+TypeRow rowFor(int32_t flatType) {
+    const std::optional<Type> type = engineErrorTypeFromFlat(flatType);
+    if (!type) return kUnknownTypeRow;
+    switch (*type) {
+        case Type::None: return {Code::None, 1, Action::None};
+        case Type::AccessDenied: return {Code::AccessDenied, 1, Action::UserActionable};
+        case Type::DiskFull: return {Code::DiskFull, 1, Action::UserActionable};
+        case Type::FileChanged:
+        case Type::Fatal: return {Code::Fatal, 0, Action::Fatal};
+        case Type::BadUrl: return {Code::BadUrl, 0, Action::Fatal};
+        case Type::ServerUnreachable: return {Code::ServerUnreachable, 1, Action::Retry};
+        case Type::ConnectionError:
+        case Type::Timeout: return {Code::ConnectionError, 1, Action::Retry};
+        case Type::Authentication: return {Code::Authentication, 0, Action::Fatal};
+        case Type::ProxyAuthentication: return {Code::ProxyAuthentication, 1, Action::UserActionable};
+        case Type::ServerBusy:
+        case Type::Intermittent: return {Code::Fatal, 1, Action::Retry};
+        case Type::BackOff: return {Code::Fatal, 1, Action::RetryLater};
+        case Type::RedirectLoop:
+        case Type::Unknown: return {Code::Fatal, 0, Action::Fatal};
+        case Type::DeadConnections: return {Code::ConnectionError, 1, Action::UserActionable};
+        case Type::SegmentValidation: return {Code::SegmentValidation, 1, Action::Retry};
+        // The file-system type takes its code from the native code afterwards.
+        case Type::FileSystem:
+        case Type::NotInitialized: return kUnknownTypeRow;
     }
+    return kUnknownTypeRow;
 }
 
 }  // namespace
 
 ErrorHandler::ErrorHandler()
-    : intermittentTypes_{9, 14, 12, 8},
+    : intermittentTypes_{Type::Timeout, Type::Intermittent, Type::ServerBusy, Type::ConnectionError},
       random_(static_cast<std::minstd_rand::result_type>(
           std::chrono::steady_clock::now().time_since_epoch().count() | 1)) {}
 
@@ -58,41 +71,44 @@ int32_t ErrorHandler::retryCountFor(int32_t type) const {
 }
 
 void ErrorHandler::resetIntermittentErrors() {
-    for (const int32_t type : intermittentTypes_) {
-        const auto found = retryCounts_.find(type);
+    for (const Type type : intermittentTypes_) {
+        const auto found = retryCounts_.find(flat(type));
         if (found != retryCounts_.end()) {
-            DLE_INFO("resetting intermitent error %d from to %d to 0", type, found->second);
+            DLE_INFO("resetting intermitent error %d from to %d to 0", flat(type), found->second);
             retryCounts_.erase(found);
         }
     }
 }
 
-bool ErrorHandler::isFatalErrorType(int32_t type) { return type == 4 || type == 5 || type == 6 || type == 10; }
+bool ErrorHandler::isFatalErrorType(int32_t flatType) {
+    const std::optional<Type> type = engineErrorTypeFromFlat(flatType);
+    return type == Type::FileChanged || type == Type::Fatal || type == Type::BadUrl || type == Type::Authentication;
+}
 
 void ErrorHandler::mapFileSystemError(int32_t nativeCode, DownloadErrorInfo& result, const std::string& path) {
     result.extendedErrorCode = nativeCode;
-    result.action = kActionUserActionable;
+    result.action = flat(Action::UserActionable);
     switch (nativeCode) {
         case FileSystemUtils::kCodeAccessDenied:
         case FileSystemUtils::kCodeNoPermission:
-            result.errorType = -20;
+            result.errorType = flat(Code::AccessDenied);
             result.message =
                 "Access is denied to read or write the file (or directory) at the given location: " + path;
             result.retryable = 1;
             break;
         case FileSystemUtils::kCodeInvalidPath:
-            result.errorType = -80;
+            result.errorType = flat(Code::InvalidPath);
             result.message =
                 "The path used is invalid or unavailable and hence operation is not permitted at this path:" + path;
             result.retryable = 1;
             break;
         case FileSystemUtils::kCodeDiskFull:
-            result.errorType = -30;
+            result.errorType = flat(Code::DiskFull);
             result.message = "The disk is full to create file at:" + path;
             result.retryable = 1;
             break;
         default:
-            result.errorType = -70;
+            result.errorType = flat(Code::FileSystem);
             result.message = "There is some error in handling the file system.";
             result.retryable = 0;
             break;
@@ -103,10 +119,10 @@ int32_t ErrorHandler::getFileSystemErrorCode(const std::string& path, uint64_t r
     return FileSystemUtils::getFileSystemErrorCode(path, required);
 }
 
-int32_t ErrorHandler::limitedRetry(int32_t type, int32_t count, bool restartSeries, const char* name,
-                                   bool errorLevel) {
+EngineErrorAction ErrorHandler::limitedRetry(int32_t type, int32_t count, bool restartSeries, const char* name,
+                                             bool errorLevel) {
     if (count < kRetryLimit) {
-        return kActionRetry;
+        return Action::Retry;
     }
     if (errorLevel) {
         DLE_ERROR("Retry count overshoot for %s - %d", name, count);
@@ -116,14 +132,14 @@ int32_t ErrorHandler::limitedRetry(int32_t type, int32_t count, bool restartSeri
     if (restartSeries) {
         retryCounts_[type] = 0;
     }
-    return kActionUserActionable;
+    return Action::UserActionable;
 }
 
-int32_t ErrorHandler::backOff(const ErrorRecord& record, int32_t count) {
+EngineErrorAction ErrorHandler::backOff(const ErrorRecord& record, int32_t count) {
     if (count >= kBackOffLimit) {
-        retryCounts_[13] = 0;
+        retryCounts_[flat(Type::BackOff)] = 0;
         DLE_INFO("Retry count overshoot for http_backoff_error - %d", count);
-        return kActionUserActionable;
+        return Action::UserActionable;
     }
     const EngineTimings& timings = engineTimings();
     const bool first = count == 1;
@@ -133,59 +149,59 @@ int32_t ErrorHandler::backOff(const ErrorRecord& record, int32_t count) {
     const uint32_t serverDelay = static_cast<uint32_t>(record.retryAfterSeconds);
     lastResult_.retryDelaySeconds = static_cast<int32_t>(serverDelay > delay ? serverDelay : delay);
     DLE_INFO("Retrying in http_backoff_error. Retry Count- %d, Retry Val- %d", count, lastResult_.retryDelaySeconds);
-    return kActionBackOff;
+    return Action::RetryLater;
 }
 
 int32_t ErrorHandler::handleError(const ErrorRecord& record) {
     lastResult_.extendedErrorCode = record.nativeCode;
     lastResult_.message = record.message;
     lastResult_.retryable = 1;
-    lastResult_.action = kActionUserActionable;
+    lastResult_.action = flat(Action::UserActionable);
 
     const int32_t type = record.errorType;
     const int32_t count = ++retryCounts_[type];
     const TypeRow row = rowFor(type);
-    lastResult_.errorType = row.engineCode;
+    lastResult_.errorType = flat(row.engineCode);
     lastResult_.retryable = row.retryable;
-    int32_t action = row.action;
+    Action action = row.action;
 
-    switch (type) {
-        case 1: {
+    switch (engineErrorTypeFromFlat(type).value_or(Type::None)) {
+        case Type::FileSystem: {
             mapFileSystemError(record.nativeCode, lastResult_, "");
-            action = kActionUserActionable;
+            action = Action::UserActionable;
             break;
         }
-        case 7:
+        case Type::ServerUnreachable:
             action = limitedRetry(type, count, false, "ERROR_HTTP_SERVER_UNREACHABLE", true);
             break;
-        case 8:
+        case Type::ConnectionError:
             action = limitedRetry(type, count, true, "ERROR_HTTP_CONNECTION_ERR", false);
             break;
-        case 9:
+        case Type::Timeout:
             action = limitedRetry(type, count, true, "http_timeout_error", false);
             break;
-        case 12:
-        case 14:
+        case Type::ServerBusy:
+        case Type::Intermittent:
             action = limitedRetry(type, count, true, "ERROR_HTTP_INTERMITTENT", false);
             break;
-        case 13:
+        case Type::BackOff:
             action = backOff(record, count);
             break;
-        case 10:
+        case Type::Authentication:
             DLE_INFO("Setting Fatal error for status code 401");
             break;
-        case 18: {
+        case Type::SegmentValidation: {
             const int32_t rejections = ++validationFailures_[record.segmentIndex];
             if (rejections >= kRejectionLimit) {
                 validationFailures_[record.segmentIndex] = 0;
                 DLE_INFO("Retry count overshoot for ERROR_SEGMENT_VALIDATION_FAILURE - %d", rejections);
-                action = kActionFatal;
+                action = Action::Fatal;
             }
             break;
         }
         default:
             break;
     }
-    lastResult_.action = action;
-    return action;
+    lastResult_.action = flat(action);
+    return flat(action);
 }

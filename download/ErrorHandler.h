@@ -8,19 +8,21 @@
 #include <vector>
 
 #include "download/DownloadErrorInfo.h"
+#include "download/EngineResults.h"
 #include "download/ErrorRecord.h"
 
 class ErrorHandler {
 public:
-    // Actions read by the controller.
-    static constexpr int32_t kActionUserActionable = 0;
-    static constexpr int32_t kActionRetry = 1;
-    static constexpr int32_t kActionFatal = 2;
-    static constexpr int32_t kActionBackOff = 5;
-    static constexpr int32_t kActionNone = 7;
+    // The flat spellings of the actions, for callers that hold them as integers.
+    static constexpr int32_t kActionUserActionable = flat(EngineErrorAction::UserActionable);
+    static constexpr int32_t kActionRetry = flat(EngineErrorAction::Retry);
+    static constexpr int32_t kActionFatal = flat(EngineErrorAction::Fatal);
+    static constexpr int32_t kActionBackOff = flat(EngineErrorAction::RetryLater);
+    static constexpr int32_t kActionNone = flat(EngineErrorAction::None);
 
     ErrorHandler();
 
+    // The next action, flat (an EngineErrorAction), as the controller and DownloadErrorInfo read it.
     int32_t handleError(const ErrorRecord& record);
     void getErrorInfo(DownloadErrorInfo& info) const { info = lastResult_; }
     void clearRetryCounts() { retryCounts_.clear(); }
@@ -34,10 +36,11 @@ public:
     int32_t retryCountFor(int32_t type) const;
 
 private:
-    int32_t limitedRetry(int32_t type, int32_t count, bool restartSeries, const char* name, bool errorLevel);
-    int32_t backOff(const ErrorRecord& record, int32_t count);
+    EngineErrorAction limitedRetry(int32_t type, int32_t count, bool restartSeries, const char* name,
+                                   bool errorLevel);
+    EngineErrorAction backOff(const ErrorRecord& record, int32_t count);
 
-    std::vector<int32_t> intermittentTypes_;
+    std::vector<EngineErrorType> intermittentTypes_;
     DownloadErrorInfo lastResult_;
     std::map<int32_t, int32_t> retryCounts_;
     std::map<uint32_t, int32_t> validationFailures_;

@@ -4,14 +4,20 @@
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <optional>
 
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 #include "download/EngineTimings.h"
 #include "download/ErrorHandler.h"
 #include "download/HttpDownloader.h"
 #include "platform/Url.h"
 
 namespace {
+
+using Result = ManagerResult;
+using Code = EngineErrorCode;
+using Action = EngineErrorAction;
 
 constexpr const char* kNotInitialized = "download yet not initialized";
 constexpr const char* kRunning = "download is in running state. Should be paused before any preference can be set";
@@ -33,39 +39,41 @@ int32_t FileDownloadManager::init(const DownloadInput* input) {
     MutexLock lock(managerLock_);
     if (state_ != kManagerStopped || initialized_) {
         DLE_TRACE("FileDownloadManager::init : already initialized");
-        return 30;
+        return flat(Result::AlreadyInitialized);
     }
     if (input == nullptr) {
-        globalData_.setLastError(-10, "Input parameter structure contains invalid values as preference", 0, 1);
-        return -1;
+        globalData_.setLastError(flat(Code::InvalidInput),
+                                 "Input parameter structure contains invalid values as preference", 0, 1);
+        return flat(Result::Failed);
     }
     noMetaFile_ = !input->useMetaFile;
-    if (!globalData_.init(*input)) return -1;
+    if (!globalData_.init(*input)) return flat(Result::Failed);
     DLE_INFO("The file to be downloaded is %s", input->serverPath.c_str());
     DLE_INFO("Going to download the file at %s/%s", input->targetFolder.c_str(), input->targetFileName.c_str());
     initialized_ = true;
     state_ = kManagerStopped;
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::refuseUnlessIdle() {
     if (!initialized_) {
-        globalData_.setLastError(-10, kNotInitialized, 0, 1);
-        return -4;
+        globalData_.setLastError(flat(Code::InvalidInput), kNotInitialized, 0, 1);
+        return flat(Result::NotInitialized);
     }
     if (state_ == kManagerRunning) {
-        globalData_.setLastError(-10, kRunning, 0, 1);
-        return 20;
+        globalData_.setLastError(flat(Code::InvalidInput), kRunning, 0, 1);
+        return flat(Result::Running);
     }
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::setCookie(const std::string& url) {
     MutexLock lock(managerLock_);
     if (int32_t refused = refuseUnlessIdle()) return refused;
     if (url.empty()) {
-        globalData_.setLastError(-10, "cookie target url is empty. So, cannot set cookie from this url", 0, 1);
-        return -3;
+        globalData_.setLastError(flat(Code::InvalidInput),
+                                 "cookie target url is empty. So, cannot set cookie from this url", 0, 1);
+        return flat(Result::InvalidArgument);
     }
     // The scheme is the session's; the authority goes as written, the target without its "/".
     const platform::Url parts = platform::splitUrl(url);
@@ -77,13 +85,13 @@ int32_t FileDownloadManager::setCookie(const std::string& url) {
     downloader.init(globalData_.getProxyHolder(), &preference);
     ErrorHandler handler;
     for (;;) {
-        if (downloader.setCookieFromURL(host, path)) return 0;
+        if (downloader.setCookieFromURL(host, path)) return flat(Result::Ok);
         ErrorRecord record;
         downloader.getLastError(record);
         int action = globalData_.classifyIntoLastError(handler, record);
-        if (action != ErrorHandler::kActionRetry) {
+        if (action != flat(Action::Retry)) {
             DLE_ERROR("failed to init the http downloader to set cookie");
-            return -2;
+            return flat(Result::OperationFailed);
         }
         DLE_INFO("some intermittent error while setting cookie. Retrying now. Error code is %d and error type is %d",
                  record.nativeCode, record.errorType);
@@ -94,14 +102,14 @@ int32_t FileDownloadManager::setCookie(const std::string& url) {
 int32_t FileDownloadManager::getFileInfo(uint64_t* size, uint8_t* segmentable) {
     MutexLock lock(managerLock_);
     if (!initialized_) {
-        globalData_.setLastError(-10, kNotInitialized, 0, 1);
-        return -4;
+        globalData_.setLastError(flat(Code::InvalidInput), kNotInitialized, 0, 1);
+        return flat(Result::NotInitialized);
     }
-    if (!globalData_.fetchFileInfo()) return -2;
+    if (!globalData_.fetchFileInfo()) return flat(Result::OperationFailed);
     if (size != nullptr) *size = globalData_.fileSize();
     if (segmentable != nullptr)
         *segmentable = (globalData_.getPreference().singleStream || globalData_.rangesRefused()) ? 0 : 1;
-    return 0;
+    return flat(Result::Ok);
 }
 
 bool FileDownloadManager::createSegmentJob(uint32_t index, uint64_t start, uint32_t size, uint32_t recorded) {
@@ -114,16 +122,16 @@ bool FileDownloadManager::createSegmentJob(uint32_t index, uint64_t start, uint3
 int32_t FileDownloadManager::createSingleSegment() {
     SegmentPool& pool = globalData_.getSegmentPool();
     globalData_.resetWatermarks(1);
-    if (!pool.init(1)) return -2;
+    if (!pool.init(1)) return flat(Result::OperationFailed);
     SegmentPtr segment = pool.createAndGetSegmentFromPool(0);
     if (!segment) {
         DLE_ERROR("failed to create a new segment");
-        return -2;
+        return flat(Result::OperationFailed);
     }
-    if (!globalData_.createAndAddDownloadingJob(segment, 0, 0, false)) return -2;
+    if (!globalData_.createAndAddDownloadingJob(segment, 0, 0, false)) return flat(Result::OperationFailed);
     DLE_TRACE("number of segments created %d", 1);
     globalData_.remainingJobs = 1;
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::createSegments() {
@@ -133,14 +141,14 @@ int32_t FileDownloadManager::createSegments() {
     uint32_t segmentSize = preference.segmentSize;
     DLE_TRACE("Segment Size for current session is %d", static_cast<int>(segmentSize));
     uint64_t n = bytes / segmentSize;
-    if (!globalData_.getSegmentPool().init(static_cast<uint32_t>(n + 1))) return -2;
+    if (!globalData_.getSegmentPool().init(static_cast<uint32_t>(n + 1))) return flat(Result::OperationFailed);
     globalData_.resetWatermarks(static_cast<uint32_t>(n + 1));
-    int32_t result = 0;
+    int32_t result = flat(Result::Ok);
     uint64_t start = globalData_.startAddress();
     for (uint64_t i = 0; i < n; ++i) {
         if (!createSegmentJob(static_cast<uint32_t>(i), start + i * segmentSize, segmentSize, 0)) {
             globalData_.getSegmentPool().freeSegmentInPool(static_cast<uint32_t>(i));
-            result = -2;
+            result = flat(Result::OperationFailed);
         }
     }
     uint64_t remainder = bytes - n * segmentSize;
@@ -148,7 +156,7 @@ int32_t FileDownloadManager::createSegments() {
     if (remainder != 0) {
         if (!createSegmentJob(static_cast<uint32_t>(n), start + n * segmentSize, static_cast<uint32_t>(remainder), 0)) {
             DLE_ERROR("failed to create the last segment");
-            return -2;
+            return flat(Result::OperationFailed);
         }
         ++count;
     }
@@ -174,7 +182,7 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
     uint64_t n = bytes / segmentSize;
     uint64_t remainder = bytes - n * segmentSize;
     DLE_TRACE("num of jobs to be created is %d", static_cast<int>(n));
-    if (!globalData_.getSegmentPool().init(static_cast<uint32_t>(n + 1))) return -2;
+    if (!globalData_.getSegmentPool().init(static_cast<uint32_t>(n + 1))) return flat(Result::OperationFailed);
     globalData_.resetWatermarks(static_cast<uint32_t>(n + 1));
     uint64_t start = globalData_.startAddress();
     int32_t jobs = 0;
@@ -184,7 +192,7 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
         uint32_t size = i < n ? segmentSize : static_cast<uint32_t>(remainder);
         uint32_t recorded = 0;
         // A damaged record discredits the whole meta file: the caller starts afresh.
-        if (!globalData_.getMetaFile().readSegmentProgress(index, recorded)) return -2;
+        if (!globalData_.getMetaFile().readSegmentProgress(index, recorded)) return flat(Result::OperationFailed);
         if (recorded == size && !completeSegmentStillAccepted(index, i * segmentSize, size)) {
             DLE_INFO("segment %d on disk is no longer accepted. Downloading it again", static_cast<int>(index));
             recorded = 0;
@@ -199,11 +207,11 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
         // A record beyond the segment's size cannot be trusted: the segment starts over.
         if (recorded > size) recorded = 0;
         SegmentPtr segment = globalData_.getSegmentPool().createAndGetSegmentFromPool(index);
-        if (!segment) return -2;
+        if (!segment) return flat(Result::OperationFailed);
         segment->setRange(start + i * segmentSize, size, index);
         if (recorded > 0) {
             DLE_TRACE("partially downloaded bytes for segment %d is %d", static_cast<int>(index), static_cast<int>(recorded));
-            if (!segment->allocateBuffer(size)) return -2;
+            if (!segment->allocateBuffer(size)) return flat(Result::OperationFailed);
             if (!globalData_.getOutputFile().readAt(i * segmentSize, segment->buffer.get(), recorded)) {
                 segment->releaseBuffer();
                 recorded = 0;
@@ -212,13 +220,13 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
             }
         }
         globalData_.watermark(index) = recorded;
-        if (!globalData_.createAndAddDownloadingJob(segment, index, recorded, false)) return -2;
+        if (!globalData_.createAndAddDownloadingJob(segment, index, recorded, false)) return flat(Result::OperationFailed);
         ++jobs;
     }
     sendProgress();
     DLE_TRACE("number of jobs created when resuming from disk  are %d", static_cast<int>(jobs));
     globalData_.remainingJobs = jobs;
-    return 0;
+    return flat(Result::Ok);
 }
 
 void FileDownloadManager::sendProgress() {
@@ -231,8 +239,8 @@ int32_t FileDownloadManager::start() {
     DLE_TRACE("Starting download.");
     startTime_ = std::chrono::steady_clock::now();
     if (!initialized_) {
-        globalData_.setLastError(-10, kNotInitialized, 0, 1);
-        return -4;
+        globalData_.setLastError(flat(Code::InvalidInput), kNotInitialized, 0, 1);
+        return flat(Result::NotInitialized);
     }
     // A controller that has terminated may still be finishing the file (state 3 until the rename is done):
     // let it end first, so that the state judged here is its final one.
@@ -243,12 +251,12 @@ int32_t FileDownloadManager::start() {
         joinControllerThread();
     }
     if (state_ != kManagerStopped && state_ != kManagerCompleted) {
-        globalData_.setLastError(-10, kRunning, 0, 1);
-        return 30;
+        globalData_.setLastError(flat(Code::InvalidInput), kRunning, 0, 1);
+        return flat(Result::AlreadyInitialized);
     }
     if (!globalData_.initializeFileDownload()) {
         DLE_ERROR("failed to init the global file data for downloading");
-        return -1;
+        return flat(Result::Failed);
     }
     finished_ = false;
     {
@@ -258,10 +266,10 @@ int32_t FileDownloadManager::start() {
     deadConnections_ = 0;
     ticksSinceThreadChange_ = 0;
     DownloadSessionPreference& preference = globalData_.getPreference();
-    int32_t result = 0;
+    int32_t result = flat(Result::Ok);
     if (preference.freshStart) {
         result = createSegments();
-    } else if (createSegmentsFromDisk() != 0) {
+    } else if (createSegmentsFromDisk() != flat(Result::Ok)) {
         // The failed attempt's jobs refer to segments the fresh attempt replaces.
         globalData_.getJobPool().clear();
         globalData_.acceptedBytes = 0;
@@ -275,23 +283,24 @@ int32_t FileDownloadManager::start() {
             meta.writeHeaders(values, globalData_.bytesToDownload() / preference.segmentSize);
         }
         result = createSegments();
-        if (result == 0) preference.freshStart = 1;
+        if (result == flat(Result::Ok)) preference.freshStart = 1;
     }
-    if (result != 0) {
-        globalData_.setLastError(-9, "Failed to create the download jobs for the current file. Some unknown error.", 0, 1,
-                                 2);
+    if (result != flat(Result::Ok)) {
+        globalData_.setLastError(flat(Code::JobCreationFailed),
+                                 "Failed to create the download jobs for the current file. Some unknown error.", 0, 1,
+                                 flat(Action::Fatal));
         cleanup();
-        return -2;
+        return flat(Result::OperationFailed);
     }
     serializerThread_ = std::make_unique<WorkerThread>();
     if (!serializerThread_->init(kSerializerWorker, &globalData_.getJobPool())) {
         DLE_ERROR("failed to init file serializer thread");
         cleanup();
-        return -1;
+        return flat(Result::Failed);
     }
     if (!serializerThread_->start()) {
         cleanup();
-        return -1;
+        return flat(Result::Failed);
     }
     serializerThread_->run();
     DLE_TRACE("file serializer thread id is %d", 0);
@@ -305,7 +314,7 @@ int32_t FileDownloadManager::start() {
     if (!threadPool_.createThreads(runThreadCount_, &globalData_.getJobPool())) {
         DLE_TRACE("failed to init thread pool");
         cleanup();
-        return -1;
+        return flat(Result::Failed);
     }
     state_ = kManagerRunning;
     globalData_.reportedState = kManagerRunning;
@@ -315,9 +324,9 @@ int32_t FileDownloadManager::start() {
     } catch (const std::system_error& error) {
         DLE_ERROR("failed to create the file download thread. Fatal Error. %d", error.code().value());
         cleanup();
-        return -1;
+        return flat(Result::Failed);
     }
-    return 0;
+    return flat(Result::Ok);
 }
 
 bool FileDownloadManager::pauseThreads() {
@@ -336,41 +345,42 @@ bool FileDownloadManager::pauseThreads() {
 int32_t FileDownloadManager::pause() {
     MutexLock lock(managerLock_);
     if (!initialized_) {
-        globalData_.setLastError(-10, kNotInitialized, 0, 1);
-        return -4;
+        globalData_.setLastError(flat(Code::InvalidInput), kNotInitialized, 0, 1);
+        return flat(Result::NotInitialized);
     }
     if (state_ != kManagerRunning) {
         DLE_TRACE("DLE is not running. so, cannot pause it now");
-        return 10;
+        return flat(Result::NothingToDo);
     }
-    if (!pauseThreads()) return 10;
+    if (!pauseThreads()) return flat(Result::NothingToDo);
     globalData_.resetAcceptedBytes();
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::resume() {
     if (!initialized_) {
-        globalData_.setLastError(-10, kNotInitialized, 0, 1);
-        return -4;
+        globalData_.setLastError(flat(Code::InvalidInput), kNotInitialized, 0, 1);
+        return flat(Result::NotInitialized);
     }
     MutexLock lock(managerLock_);
     int32_t current = state_;
     if (current != kManagerPauseRequested && current != kManagerPaused) {
         DLE_TRACE("dle is not paused. So, no need to resume");
-        return 0;
+        return flat(Result::Ok);
     }
     // Only while paused: workers never read the proxy settings while they are replaced.
     globalData_.initProxy();
     std::string stored = globalData_.responseValue("ETag");
     if (!stored.empty()) {
         std::string fetched;
-        if (!fetchETAGValueFromServer(fetched)) return -2;
+        if (!fetchETAGValueFromServer(fetched)) return flat(Result::OperationFailed);
         if (fetched != stored) {
             DLE_TRACE("The new ETAG (%s) is different from the previous ETAG value (%s). So, the current download is invalid.",
                       fetched.c_str(), stored.c_str());
-            globalData_.setLastError(-55, "The file has changed on the server. Please close this workflow and try again.", 0,
-                                     1, 4);
-            return -999;
+            globalData_.setLastError(flat(Code::FileChanged),
+                                     "The file has changed on the server. Please close this workflow and try again.",
+                                     0, 1, flat(Action::FileChanged));
+            return flat(Result::FileChanged);
         }
     }
     platform::MutexLock control(threadControlLock_);
@@ -378,11 +388,11 @@ int32_t FileDownloadManager::resume() {
     threadPool_.resumeActive();
     if (serializerThread_) serializerThread_->run();
     globalData_.reportedState = kManagerRunning;
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::terminate() {
-    if (!initialized_) return -4;
+    if (!initialized_) return flat(Result::NotInitialized);
     platform::MutexLock guard(terminateLock_);
     state_ = kManagerStopping;
     threadPool_.closeAll();
@@ -391,10 +401,10 @@ int32_t FileDownloadManager::terminate() {
         DLE_TRACE("waiting to terminate file serializer job");
         serializerThread_->terminate();
     }
-    int32_t result = 0;
+    int32_t result = flat(Result::Ok);
     if (!globalData_.close()) {
         DLE_ERROR("failed to close the download global data");
-        result = -2;
+        result = flat(Result::OperationFailed);
     }
     state_ = kManagerStopped;
     globalData_.reportedState = kManagerStopped;
@@ -410,17 +420,17 @@ void FileDownloadManager::joinControllerThread() {
 int32_t FileDownloadManager::stop() {
     MutexLock lock(managerLock_);
     if (!initialized_) {
-        globalData_.setLastError(-10, kNotInitialized, 0, 1);
-        return -4;
+        globalData_.setLastError(flat(Code::InvalidInput), kNotInitialized, 0, 1);
+        return flat(Result::NotInitialized);
     }
     if (state_ == kManagerStopped) {
         DLE_TRACE("already stopped. No need to stop now");
-        return 10;
+        return flat(Result::NothingToDo);
     }
     // A finished file is never cleaned away.
     if (state_ == kManagerCompleted) {
         joinControllerThread();
-        return 0;
+        return flat(Result::Ok);
     }
     int32_t result = terminate();
     if (result < 0) {
@@ -430,11 +440,11 @@ int32_t FileDownloadManager::stop() {
     // The controller may be waiting on a server that never answers.
     cancelOpenRequests();
     joinControllerThread();
-    if (state_ == kManagerCompleted) return 0;
+    if (state_ == kManagerCompleted) return flat(Result::Ok);
     globalData_.cleanOutput();
     state_ = kManagerStopped;
     globalData_.reportedState = kManagerStopped;
-    return 0;
+    return flat(Result::Ok);
 }
 
 void FileDownloadManager::cleanup() {
@@ -465,24 +475,24 @@ void FileDownloadManager::cleanup() {
 int32_t FileDownloadManager::close() {
     MutexLock lock(managerLock_);
     cleanup();
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::setPreference(const DownloadPreference* preference) {
     MutexLock lock(managerLock_);
     if (int32_t refused = refuseUnlessIdle()) return refused;
     if (preference != nullptr) globalData_.setPreference(*preference);
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::getLastError(DownloadErrorInfo* info) {
     if (info != nullptr) *info = globalData_.getLastError();
-    return 0;
+    return flat(Result::Ok);
 }
 
 int32_t FileDownloadManager::addDLEIntercept(int type, IDleIntercept* intercept) {
     globalData_.addDLEIntercept(type, intercept);
-    return 0;
+    return flat(Result::Ok);
 }
 
 bool FileDownloadManager::fetchETAGValueFromServer(std::string& etag) {
@@ -549,8 +559,8 @@ void FileDownloadManager::sleepUnlessStopping(uint64_t milliseconds) {
 void FileDownloadManager::processErrors() {
     DownloadErrorInfo info;
     int type = 0;
-    int action = globalData_.processNextError(info, type);
-    if (action == ErrorHandler::kActionNone) return;
+    const std::optional<Action> action = engineErrorActionFromFlat(globalData_.processNextError(info, type));
+    if (action == Action::None) return;
     globalData_.resetAcceptedBytes();
     auto endWithError = [this](DownloadErrorInfo& error) {
         // The state is final before the client hears of the error, so that what it does in answer sees it.
@@ -560,23 +570,24 @@ void FileDownloadManager::processErrors() {
         finished_ = true;
         globalData_.notifyIntercepts(kEventError, &error, static_cast<int>(sizeof error));
     };
-    switch (action) {
-        case ErrorHandler::kActionUserActionable:
+    // An action the family does not name does nothing more.
+    switch (action.value_or(Action::None)) {
+        case Action::UserActionable:
             pauseThreads();
             globalData_.clearErrors(type);
             globalData_.setLastError(info);
             globalData_.notifyIntercepts(kEventError, &info, static_cast<int>(sizeof info));
             break;
-        case ErrorHandler::kActionRetry:
+        case Action::Retry:
             DLE_INFO("some intermittent error. Retrying now. Error code is %d and error type is %d", info.extendedErrorCode,
                      info.errorType);
             break;
-        case ErrorHandler::kActionFatal:
+        case Action::Fatal:
             terminate();
             if (!globalData_.singleStreamRequested() && hasETagChanged()) {
                 globalData_.cleanOutput();
-                info.errorType = -55;
-                info.action = 4;
+                info.errorType = flat(Code::FileChanged);
+                info.action = flat(Action::FileChanged);
                 info.retryable = 0;
                 info.message = "Bits have changed on the server. All files should be downloaded again now";
             }
@@ -584,14 +595,14 @@ void FileDownloadManager::processErrors() {
                       info.errorType);
             endWithError(info);
             break;
-        case 3:
+        case Action::FatalClean:
             DLE_TRACE("Fatal termination error has occurred. Error code is %d and error type is %d. Downloaded files would be cleaned now",
                       info.extendedErrorCode, info.errorType);
             terminate();
             globalData_.cleanOutput();
             endWithError(info);
             break;
-        case ErrorHandler::kActionBackOff:
+        case Action::RetryLater:
             sleepUnlessStopping(static_cast<uint64_t>(std::max(info.retryDelaySeconds, 0)) * 1000);
             DLE_INFO("some intermittent error. Retrying now (after wait). Error code is %d and error type is %d",
                      info.extendedErrorCode, info.errorType);
@@ -601,7 +612,7 @@ void FileDownloadManager::processErrors() {
                 if (state_ == kManagerRunning) threadPool_.resumeActive();
             }
             break;
-        case 6:
+        case Action::RetryLimit:
             info.retryable = 0;
             DLE_TRACE("Number of retry exceeds the limit. The error is considered as fatal now. The error type is %d and error code is %d",
                       info.errorType, info.extendedErrorCode);
@@ -633,7 +644,7 @@ void FileDownloadManager::checkDeadConnections() {
     if (deadConnections_ > kDeadConnectionLimit) {
         DLE_INFO("dead connections count reached maximum limit of %d", kDeadConnectionLimit);
         ErrorRecord record;
-        record.errorType = 16;
+        record.errorType = flat(EngineErrorType::DeadConnections);
         record.nativeCode = 503;
         record.message =
             "Dead connections maximum limit reached. Either the server is not responding or the network bandwidth is too low. Try after some time.";

@@ -3,6 +3,7 @@
 
 #include "download/DownloadGlobalData.h"
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 
 void FileSerializerJob::initialize(DownloadGlobalData* globalData, const SegmentPtr& segment, uint32_t bufferOffset,
                                    uint32_t length, uint64_t fileOffset, bool lastPiece, bool endOfStream,
@@ -90,7 +91,7 @@ void FileSerializerJob::rejectSegment() {
     DownloadGlobalData& data = *globalData_;
     uint32_t index = segment_->index;
     ErrorRecord record;
-    record.errorType = 18;
+    record.errorType = flat(EngineErrorType::SegmentValidation);
     record.nativeCode = 417;
     record.segmentIndex = index;
     data.addError(record);

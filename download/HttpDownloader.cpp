@@ -12,6 +12,7 @@
 
 #include "download/CookieStore.h"
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 #include "download/EngineTimings.h"
 #include "download/ErrorHandler.h"
 #include "platform/Url.h"
@@ -23,7 +24,7 @@ using platform::HttpMethod;
 namespace {
 
 constexpr int kMaximumRedirects = 20;
-constexpr int32_t kTypeNotInitialized = 19;
+using Type = EngineErrorType;
 
 void sleepMs(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
@@ -148,7 +149,7 @@ bool HttpDownloader::init(ProxySettingsHolder* holder, const DownloadSessionPref
     reading_.store(false);
     cancelled_.store(false);
     if (preference_ == nullptr) {
-        setError(kTypeNotInitialized, 0, "");
+        setError(flat(Type::NotInitialized), 0, "");
         return false;
     }
     host_ = preference_->host;
@@ -179,7 +180,7 @@ void HttpDownloader::setError(int32_t type, int32_t code, const std::string& mes
     lastError_.retryAfterSeconds = 0;
     lastError_.reserved = 0;
     lastError_.segmentIndex = 0;
-    if (type != 13) {
+    if (type != flat(Type::BackOff)) {
         return;
     }
     std::string retryAfter;
@@ -193,7 +194,7 @@ void HttpDownloader::setError(int32_t type, int32_t code, const std::string& mes
         DLE_INFO("Value in Retry-After Header (%d) is greater than the Maximum Retryable value (%d). Treating it as a "
                  "Fatal error.",
                  lastError_.retryAfterSeconds, static_cast<int>(maximum));
-        lastError_.errorType = 5;
+        lastError_.errorType = flat(Type::Fatal);
     }
 }
 
@@ -203,21 +204,21 @@ bool HttpDownloader::checkHttpStatus(long status) {
     }
     const bool single = preference_ != nullptr && preference_->singleStreamInEffect != 0;
     const bool noRetrial = preference_ != nullptr && preference_->noRetrialInEffect != 0;
-    int32_t type = 5;
+    Type type = Type::Fatal;
     switch (status) {
-        case 401: type = 10; break;
-        case 404: type = 6; break;
-        case 407: type = 11; break;
-        case 408: type = noRetrial ? 5 : (single ? 13 : 9); break;
-        case 429: type = (single && !noRetrial) ? 13 : 5; break;
+        case 401: type = Type::Authentication; break;
+        case 404: type = Type::BadUrl; break;
+        case 407: type = Type::ProxyAuthentication; break;
+        case 408: type = noRetrial ? Type::Fatal : (single ? Type::BackOff : Type::Timeout); break;
+        case 429: type = (single && !noRetrial) ? Type::BackOff : Type::Fatal; break;
         case 503:
-        case 504: type = noRetrial ? 5 : (single ? 13 : 12); break;
+        case 504: type = noRetrial ? Type::Fatal : (single ? Type::BackOff : Type::ServerBusy); break;
         default:
             DLE_ERROR("Http error has occured - %d", static_cast<int>(status));
             break;
     }
     DLE_ERROR("The error has come and the http error code is - %d", static_cast<int>(status));
-    setError(type, static_cast<int32_t>(status), "");
+    setError(flat(type), static_cast<int32_t>(status), "");
     return true;
 }
 
@@ -225,32 +226,32 @@ void HttpDownloader::handleErrorDomainHttp(int code) {
     switch (code) {
         case platform::kHttpConnectionDropped:
             DLE_ERROR("Http connection dropped (-4 ISSUE encountered)");
-            setError(8, code, "Connection Dropped");
+            setError(flat(Type::ConnectionError), code, "Connection Dropped");
             sleepMs(engineTimings().connectionDroppedSleepMs);
             return;
         case platform::kHttpProxyUnreachable:
             DLE_ERROR("Http -2094 encoutered: mapping it to server not reachable (this may be due to http proxy set by "
                       "user)");
-            setError(7, code, "http 2094 error (http proxy may be set)");
+            setError(flat(Type::ServerUnreachable), code, "http 2094 error (http proxy may be set)");
             return;
         default:
             break;
     }
     DLE_ERROR("Http error has occured - %ld", static_cast<long>(code));
     switch (code) {
-        case platform::kHttpBadUrl: setError(6, code, "Could not retreive url for request/response."); break;
-        case platform::kHttpRedirectLoop: setError(15, code, "A loop was detected during redirection."); break;
-        case platform::kHttpBadReply: setError(14, code, "Could not parse the request/response."); break;
+        case platform::kHttpBadUrl: setError(flat(Type::BadUrl), code, "Could not retreive url for request/response."); break;
+        case platform::kHttpRedirectLoop: setError(flat(Type::RedirectLoop), code, "A loop was detected during redirection."); break;
+        case platform::kHttpBadReply: setError(flat(Type::Intermittent), code, "Could not parse the request/response."); break;
         case -1000:
-            setError(10, code, "The type of authentication to be applied to a request is not supported.");
+            setError(flat(Type::Authentication), code, "The type of authentication to be applied to a request is not supported.");
             break;
         case -1001:
-            setError(10, code, "The username was in a format not suitable for applying to the request.");
+            setError(flat(Type::Authentication), code, "The username was in a format not suitable for applying to the request.");
             break;
         case -1002:
-            setError(10, code, "The password was in a format not suitable for applying to the request.");
+            setError(flat(Type::Authentication), code, "The password was in a format not suitable for applying to the request.");
             break;
-        default: setError(17, code, "An unknown error has occured."); break;
+        default: setError(flat(Type::Unknown), code, "An unknown error has occured."); break;
     }
 }
 
@@ -259,24 +260,24 @@ void HttpDownloader::handleErrorDomainPosixError(int errorNumber) {
     if (errorNumber == ENETRESET || errorNumber == ECONNREFUSED) {
         DLE_ERROR("handleErrorDomainPosixError error has occured - %ld ERROR_HTTP_CONNECTION_ERR",
                   static_cast<long>(errorNumber));
-        setError(8, errorNumber, text);
+        setError(flat(Type::ConnectionError), errorNumber, text);
     } else if (errorNumber == ETIMEDOUT) {
         DLE_ERROR("handleErrorDomainPosixError error has occured - %ld HTTP Request Timeout",
                   static_cast<long>(errorNumber));
-        setError(9, errorNumber, text);
+        setError(flat(Type::Timeout), errorNumber, text);
     } else {
         DLE_ERROR("handleErrorDomainPosixError error has occured - %ld ERROR_HTTP_SERVER_UNREACHABLE",
                   static_cast<long>(errorNumber));
-        setError(7, errorNumber, text);
+        setError(flat(Type::ServerUnreachable), errorNumber, text);
     }
 }
 
 void HttpDownloader::handleNetDBError(int code) {
     DLE_ERROR("NetDBError error has occured - %ld", static_cast<long>(code));
     if (code == EAI_NONAME) {
-        setError(7, code, "Network unavailable.");
+        setError(flat(Type::ServerUnreachable), code, "Network unavailable.");
     } else {
-        setError(5, code, "An unknown error has occured.");
+        setError(flat(Type::Fatal), code, "An unknown error has occured.");
     }
 }
 
@@ -299,11 +300,11 @@ void HttpDownloader::handleStreamError(HttpErrorDomain domain, int code) {
             return;
         case HttpErrorDomain::Tls:
             DLE_ERROR("CFReadStreamGetError returned kCFStreamErrorDomainSSL (%d, %ld)\n", 3, static_cast<long>(code));
-            setError(5, code, "The secure connection to the server failed (certificate or TLS error).");
+            setError(flat(Type::Fatal), code, "The secure connection to the server failed (certificate or TLS error).");
             return;
         default:
             DLE_ERROR("CFReadStreamGetError returned (%d, %ld)\n", static_cast<int>(domain), static_cast<long>(code));
-            setError(5, code, std::strerror(errno));
+            setError(flat(Type::Fatal), code, std::strerror(errno));
             return;
     }
 }
@@ -451,7 +452,7 @@ bool HttpDownloader::acceptResponse() {
         }
         DLE_ERROR("the server answered the range %llu-%llu with \"%s\"", static_cast<unsigned long long>(start_),
                   static_cast<unsigned long long>(end_), contentRange.c_str());
-        setError(14, static_cast<int32_t>(status), "The server answered with another byte range than the one asked for.");
+        setError(flat(Type::Intermittent), static_cast<int32_t>(status), "The server answered with another byte range than the one asked for.");
         return false;
     }
     if (status == 200) {
@@ -464,10 +465,10 @@ bool HttpDownloader::acceptResponse() {
         if (start_ == 0 && parseDecimal(contentLength, length) && length == end_ + 1) {
             return true;
         }
-        setError(14, static_cast<int32_t>(status), "The server ignored the byte range asked for.");
+        setError(flat(Type::Intermittent), static_cast<int32_t>(status), "The server ignored the byte range asked for.");
         return false;
     }
-    setError(14, static_cast<int32_t>(status), "The server answered a byte-range request without the bytes.");
+    setError(flat(Type::Intermittent), static_cast<int32_t>(status), "The server answered a byte-range request without the bytes.");
     return false;
 }
 
@@ -512,7 +513,7 @@ bool HttpDownloader::followRedirect() {
 bool HttpDownloader::sendHead(const std::string& url, bool withCustomHeaders) {
     Inside inside(*this);
     if (!initialized_.load()) {
-        setError(kTypeNotInitialized, 0, "");
+        setError(flat(Type::NotInitialized), 0, "");
         return false;
     }
     if (!beginUse()) {
@@ -598,7 +599,7 @@ long HttpDownloader::getStatusCode() {
 bool HttpDownloader::openGet(bool ranged, uint64_t start, uint64_t end) {
     Inside inside(*this);
     if (!initialized_.load()) {
-        setError(kTypeNotInitialized, 0, "");
+        setError(flat(Type::NotInitialized), 0, "");
         return false;
     }
     if (requestOpen_.load()) {
@@ -644,7 +645,7 @@ int HttpDownloader::readData(void* destination, uint32_t& length, uint32_t maxim
         return kReadFailed;
     }
     if (!initialized_.load()) {
-        setError(kTypeNotInitialized, 0, "");
+        setError(flat(Type::NotInitialized), 0, "");
         return kReadNotInitialized;
     }
     destination_ = static_cast<char*>(destination);
@@ -827,7 +828,7 @@ bool HttpDownloader::checkByteRangeSupport(uint64_t size, bool forceHead) {
         }
         ErrorRecord record;
         getLastError(record);
-        if (policy.handleError(record) != ErrorHandler::kActionRetry) {
+        if (policy.handleError(record) != flat(EngineErrorAction::Retry)) {
             break;
         }
         DLE_WARN("Byte-Range Call: some intermittent error while fetching remote file size. Retrying now. Error code "

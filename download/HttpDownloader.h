@@ -23,9 +23,9 @@ std::pair<std::string, std::string> makeRangeHeader(uint64_t start, uint64_t end
 class HttpDownloader {
 public:
     // readData results.
-    static constexpr int kReadFailed = 0;
-    static constexpr int kReadData = 1;
-    static constexpr int kReadEnd = 2;
+    static constexpr int kReadFailed = 0;          // failed or cancelled
+    static constexpr int kReadData = 1;            // data, or nothing yet: length tells
+    static constexpr int kReadEnd = 2;             // the end of the body, length bytes still delivered
     static constexpr int kReadNotInitialized = 3;
 
     HttpDownloader(ProxySettingsHolder* holder, const DownloadSessionPreference* preference);
@@ -52,8 +52,7 @@ public:
 
     bool openRangeRequest(uint64_t start, uint64_t end);
     bool openRequest();
-    // 0 failed or cancelled, 1 data or nothing yet (length tells), 2 end of the body (with
-    // length bytes still delivered), 3 not initialized. Never more than maximum bytes.
+    // One of the read results above; never more than maximum bytes.
     int readData(void* destination, uint32_t& length, uint32_t maximum);
     bool cancel();
 

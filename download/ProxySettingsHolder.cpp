@@ -1,6 +1,8 @@
 // Proxy snapshots for the engine's requests.
 #include "download/ProxySettingsHolder.h"
 
+#include "download/EngineResults.h"
+
 void ProxyManager::obtainProxySettings() {
     auto fresh = platform::ProxySettings::fromEnvironment();
     MutexLock hold(mutex_);
@@ -14,7 +16,7 @@ std::shared_ptr<const platform::ProxySettings> ProxyManager::gProxyDict() {
 
 bool ProxySettingsHolder::init(const DownloadSessionPreference* preference, DownloadErrorInfo& error) {
     if (preference == nullptr) {
-        error.errorType = -10;
+        error.errorType = flat(EngineErrorCode::InvalidInput);
         error.retryable = 1;
         error.message = "Input preference is null";
         return false;

@@ -13,6 +13,7 @@
 
 #include "download/FileSystemUtils.h"
 #include "download/EngineLogger.h"
+#include "download/EngineResults.h"
 
 
 namespace {
@@ -201,7 +202,7 @@ bool ZAMDFileManager::deleteFile() {
     int code = 0;
     if (!FileSystemUtils::deleteFile(path_, code)) {
         lastError_ = ErrorRecord{};
-        lastError_.errorType = 1;
+        lastError_.errorType = flat(EngineErrorType::FileSystem);
         lastError_.nativeCode = code;
         lastError_.message = "Failed to delete the file meta file.";
         return false;
@@ -217,7 +218,7 @@ bool ZAMDFileManager::reset() {
     int code = 0;
     if (!FileSystemUtils::createFile(path, code)) {
         lastError_ = ErrorRecord{};
-        lastError_.errorType = 1;
+        lastError_.errorType = flat(EngineErrorType::FileSystem);
         lastError_.nativeCode = code;
         return false;
     }

@@ -24,9 +24,10 @@ struct ProcessOptions {
 };
 
 // Starts the program. False when it cannot be started, an exec failure (missing or
-// non-executable file) and a working folder it cannot change to included.
+// non-executable file) and a working folder it cannot change to included. A given startError
+// gets why, as an errno value (strerror gives its text), or 0 when the program started.
 bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid,
-                  const ProcessOptions& options = {});
+                  const ProcessOptions& options = {}, int* startError = nullptr);
 
 // Waits for a child started here (retrying on EINTR) and gives its status; nullopt when
 // there is no such child.
@@ -35,9 +36,10 @@ std::optional<int> waitForProcess(pid_t pid);
 // Reaps a child started here from a detached thread, for callers that do not wait for it.
 void reapInBackground(pid_t pid);
 
-// Starts the program and waits for it. False when it could not be started.
+// Starts the program and waits for it. False when it could not be started (startError as for
+// startProcess) or could not be waited for.
 bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus,
-                const ProcessOptions& options = {});
+                const ProcessOptions& options = {}, int* startError = nullptr);
 
 // As runProcess, with the child's standard output read to its end into output (at most
 // maxOutput bytes are kept; the rest is read and dropped so the child never blocks).

@@ -331,12 +331,15 @@ int DEZManager::sendRawXMLToDEZ(const std::string& xml) {
     std::map<std::string, std::string> responseFields;
     std::string responseBody;
     const int32_t code = connector.sendHTTPRequest(request, &responseFields, responseBody);
-    if (code == 0) {
+    if (code == flat(ZEZUUtils::HTTPResult::Done)) {
         dezLog(log, zezu::DEBUG, "Events sent successfully");
         return 0;
     }
     dezLog(log, zezu::ERROR, "SendEvent failed. HTTPConnectorResponse is : %d", code);
-    return code == 2 ? -5 : code == 190 ? -9 : -1;
+    const std::optional<ZEZUUtils::HTTPResult> result = ZEZUUtils::httpResultFromFlat(code);
+    return result == ZEZUUtils::HTTPResult::TimedOut                      ? -5
+           : result == ZEZUUtils::HTTPResult::ProxyAuthenticationRequired ? -9
+                                                                          : -1;
 }
 
 bool isFilePresent(const std::string& filePath) { return ZEZUUtils::FileUtils::PathExists(filePath); }

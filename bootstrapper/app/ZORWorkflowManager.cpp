@@ -9,6 +9,7 @@
 #include "bootstrapper/support/ErrorMessages.h"
 #include "bootstrapper/support/SupportAddress.h"
 #include "bootstrapper/ui/ViewMediator.h"
+#include "download/EngineResults.h"
 
 namespace {
 constexpr std::chrono::microseconds kTick{10000};
@@ -278,7 +279,7 @@ void ZORWorkflowManager::reportFailure(int32_t errorType, int32_t extendedCode) 
     resolveDownloadError(errorText, type, code, session_->utils.dictionaryHandle(), fatal, showLink);
     if (!fatal) {
         session_->subState = 5;
-        if (errorType == -8) {
+        if (errorType == flat(EngineErrorCode::ProxyAuthentication)) {
             showErrorScreen(error_kind::kProxySheet);
         } else {
             showErrorScreen(error_kind::kRecoverable, errorText);

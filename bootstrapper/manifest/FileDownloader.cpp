@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "bootstrapper/manifest/ValidatorBase.h"
+#include "download/EngineResults.h"
 #include "foundation/logging/Logger.h"
 
 namespace {
@@ -28,7 +29,7 @@ FileDownloader::~FileDownloader() {
 bool FileDownloader::ensureLibRef() {
     if (libRef_ != nullptr) return true;
     DownloadLibRef* created = nullptr;
-    if (createDownloadLibRef(&created) != 0 || created == nullptr) return false;
+    if (createDownloadLibRef(&created) != flat(ManagerResult::Ok) || created == nullptr) return false;
     libRef_ = created;
     return true;
 }
@@ -66,12 +67,12 @@ ValidatorBase* FileDownloader::setValidator(ValidatorBase* validator) {
 }
 
 bool FileDownloader::record(int32_t result) {
-    if (result == 0) return true;
+    if (result == flat(ManagerResult::Ok)) return true;
     DownloadErrorInfo info;
-    if (handle_ != nullptr && handle_->getLastError(&info) == 0) {
+    if (handle_ != nullptr && handle_->getLastError(&info) == flat(ManagerResult::Ok)) {
         errorType_.store(info.errorType);
         extendedErrorCode_.store(info.extendedErrorCode);
-        userActionable_.store(info.action == 0);
+        userActionable_.store(info.action == flat(EngineErrorAction::UserActionable));
     } else {
         errorType_.store(0);
         extendedErrorCode_.store(0);
@@ -101,7 +102,7 @@ void FileDownloader::releaseHandle() {
 bool FileDownloader::prepare() {
     if (status_.load() == kDownloaderIdle) {
         FileDownloaderHandle* created = nullptr;
-        if (!ensureLibRef() || createFileDownloader(&libRef_, &created) != 0 || created == nullptr) {
+        if (!ensureLibRef() || createFileDownloader(&libRef_, &created) != flat(ManagerResult::Ok) || created == nullptr) {
             // No handle whose last error could be asked.
             errorType_.store(0);
             extendedErrorCode_.store(0);
@@ -243,7 +244,7 @@ int FileDownloader::intercept(int eventType, void* data, int length) {
             // The error first: the owner reads it once it sees the status.
             errorType_.store(error.errorType);
             extendedErrorCode_.store(error.extendedErrorCode);
-            if (error.action != 0) {
+            if (error.action != flat(EngineErrorAction::UserActionable)) {
                 logger_->fatal("", "Fatal error has occured. errotType = %d extendedErrorCode = %d", error.errorType,
                                error.extendedErrorCode);
                 userActionable_.store(false);

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "bootstrapper/support/TestSeams.h"
 #include "foundation/logging/LogFacade.h"
@@ -112,7 +113,16 @@ int launchProcess(const std::string& path, const std::vector<std::string>& argum
     log->logInfo(kComponent, "Launch Process With Task ");
 
     int status = 0;
-    if (!platform::runProcess(executable, arguments, status, options)) return 2;
+    int startError = 0;
+    if (!platform::runProcess(executable, arguments, status, options, &startError)) {
+        // A start that failed says why; a child that could not be waited for has no reason to give.
+        if (startError != 0) {
+            log->logError(kComponent, "Launch Process failed for %s: %s", path.c_str(), std::strerror(startError));
+        } else {
+            log->logError(kComponent, "Launch Process could not wait for %s", path.c_str());
+        }
+        return 2;
+    }
     exitStatus = status;
     return 0;
 }

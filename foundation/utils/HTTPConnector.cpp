@@ -120,22 +120,45 @@ platform::HttpHeaderFields requestFields(const HTTPRequest& request) {
     return fields;
 }
 
-int32_t certificateResult(long verifyResult) {
+// OpenSSL's X509_V_ERR_* numbers.
+HTTPResult certificateResult(long verifyResult) {
     switch (verifyResult) {
     case 18:  // self-signed leaf
     case 19:  // self-signed root in the chain
-        return 97;
+        return HTTPResult::CertificateSelfSigned;
     case 20:  // unable to get the local issuer
     case 2:   // unable to get the issuer
-        return 98;
+        return HTTPResult::CertificateIssuerUnknown;
     case 10:  // expired
-        return 99;
+        return HTTPResult::CertificateExpired;
     default:
-        return 70;
+        return HTTPResult::StreamError;
     }
 }
 
 }  // namespace
+
+// The switch names every result, so a new one fails the build (-Wswitch) until it is listed.
+std::optional<HTTPResult> httpResultFromFlat(int32_t value) {
+    const auto candidate = static_cast<HTTPResult>(value);
+    switch (candidate) {
+    case HTTPResult::Done:
+    case HTTPResult::TimedOut:
+    case HTTPResult::InvalidArguments:
+    case HTTPResult::NotIssued:
+    case HTTPResult::PosixStreamError:
+    case HTTPResult::NameResolutionError:
+    case HTTPResult::HttpStreamError:
+    case HTTPResult::StreamError:
+    case HTTPResult::CertificateSelfSigned:
+    case HTTPResult::CertificateIssuerUnknown:
+    case HTTPResult::CertificateExpired:
+    case HTTPResult::ProxyAuthenticationRequired:
+    case HTTPResult::ProxyCredentialsRefused:
+        return candidate;
+    }
+    return std::nullopt;
+}
 
 struct HTTPConnector::Attempt {
     bool offerProxyCredentials = false;
@@ -195,25 +218,26 @@ int32_t HTTPConnector::sendHTTPRequest(const HTTPRequest& request, std::map<std:
                                        std::string& body) {
     if (request.baseURL.empty() || request.method.empty()) {
         logMessage(logger, zezu::ERROR, kClassName, "Invalid arguments to SendHTTPRequest");
-        return 4;
+        return flat(HTTPResult::InvalidArguments);
     }
     Attempt first;
     newCancelPortGUID();
     const int32_t result = performRequestOnRunLoop(request, first, headerMap, body);
-    if (result != 190) {
+    if (result != flat(HTTPResult::ProxyAuthenticationRequired)) {
         return result;
     }
 
     body.clear();
     if (!canAnswerChallenge(first.answerFields(), "Proxy-Authenticate", logger)) {
-        return 5;
+        return flat(HTTPResult::NotIssued);
     }
     Attempt second;
     second.offerProxyCredentials = true;
     newCancelPortGUID();
     const int32_t secondResult = performRequestOnRunLoop(request, second, headerMap, body);
-    if (secondResult == 190) {
-        return proxyUserName.empty() ? 190 : 191;
+    if (secondResult == flat(HTTPResult::ProxyAuthenticationRequired)) {
+        return flat(proxyUserName.empty() ? HTTPResult::ProxyAuthenticationRequired
+                                          : HTTPResult::ProxyCredentialsRefused);
     }
     if (secondResult != 401) {
         return secondResult;
@@ -221,7 +245,7 @@ int32_t HTTPConnector::sendHTTPRequest(const HTTPRequest& request, std::map<std:
 
     body.clear();
     if (!canAnswerChallenge(second.answerFields(), "WWW-Authenticate", logger)) {
-        return 5;
+        return flat(HTTPResult::NotIssued);
     }
     Attempt third;
     third.offerProxyCredentials = true;
@@ -280,7 +304,7 @@ int32_t HTTPConnector::performRequestOnRunLoop(const HTTPRequest& request, Attem
     if (request.timeout <= 0) {
         // No time at all to wait: the exchange cannot have ended.
         logMessage(logger, zezu::DEBUG, kClassName, "HTTP stream status received: %d.", kStreamOpen);
-        return 2;
+        return flat(HTTPResult::TimedOut);
     }
     platform::HttpTransfer transfer(transferRequest);
     std::string collected;
@@ -296,7 +320,7 @@ int32_t HTTPConnector::performRequestOnRunLoop(const HTTPRequest& request, Attem
     attempt.outcome = outcome;
 
     using platform::HttpFailure;
-    int32_t result = 0;
+    int32_t result = flat(HTTPResult::Done);
     bool atEnd = false;
     const bool tunnelRefused = attempt.tunnelRefused();
     switch (outcome.failure) {
@@ -307,40 +331,43 @@ int32_t HTTPConnector::performRequestOnRunLoop(const HTTPRequest& request, Attem
         break;
     case HttpFailure::Cancelled:
     case HttpFailure::Aborted:
-        result = 5;
+        result = flat(HTTPResult::NotIssued);
         break;
     case HttpFailure::TimedOut:
     case HttpFailure::ConnectTimedOut:
     case HttpFailure::Stalled:
-        result = transfer.cancelRequested() ? 5 : 2;
+        result = flat(transfer.cancelRequested() ? HTTPResult::NotIssued : HTTPResult::TimedOut);
         break;
     case HttpFailure::BadUrl:
-        result = 5;  // the request could not even be made
+        result = flat(HTTPResult::NotIssued);  // the request could not even be made
         break;
     default:
         logMessage(logger, zezu::ERROR, kClassName, "Stream error: %d, %d", static_cast<int>(outcome.domain),
                    outcome.code);
         switch (outcome.domain) {
         case platform::HttpErrorDomain::Posix:
-            result = 65;
+            result = flat(HTTPResult::PosixStreamError);
             break;
         case platform::HttpErrorDomain::NameResolution:
-            result = 66;
+            result = flat(HTTPResult::NameResolutionError);
             break;
         case platform::HttpErrorDomain::Http:
-            result = outcome.failure == HttpFailure::ResolveProxy ? 66 : 68;
+            result = flat(outcome.failure == HttpFailure::ResolveProxy ? HTTPResult::NameResolutionError
+                                                                       : HTTPResult::HttpStreamError);
             break;
         case platform::HttpErrorDomain::Tls:
-            result = outcome.failure == HttpFailure::TlsCertificate ? certificateResult(outcome.tlsVerifyResult) : 70;
+            result = flat(outcome.failure == HttpFailure::TlsCertificate ? certificateResult(outcome.tlsVerifyResult)
+                                                                         : HTTPResult::StreamError);
             break;
         default:
-            result = 70;
+            result = flat(HTTPResult::StreamError);
             break;
         }
         break;
     }
+    const bool stillOpen = result == flat(HTTPResult::TimedOut) || result == flat(HTTPResult::NotIssued);
     logMessage(logger, zezu::DEBUG, kClassName, "HTTP stream status received: %d.",
-               atEnd ? kStreamAtEnd : (result == 2 || result == 5) ? kStreamOpen : kStreamError);
+               atEnd ? kStreamAtEnd : stillOpen ? kStreamOpen : kStreamError);
 
     const platform::HttpHeaderFields& answerFields = attempt.answerFields();
     if (atEnd) {
@@ -349,12 +376,13 @@ int32_t HTTPConnector::performRequestOnRunLoop(const HTTPRequest& request, Attem
         if (status == 407) {
             logMessage(logger, zezu::ERROR, kClassName,
                        "HTTP Request Status code received: 407. The proxy requires authentication.");
-            result = 190;
+            result = flat(HTTPResult::ProxyAuthenticationRequired);
         } else if (status >= 400 && status <= 599) {
             logMessage(logger, zezu::ERROR, kClassName, "received response code %d", static_cast<int>(status));
             result = static_cast<int32_t>(status);
         } else if (tunnelRefused) {
-            result = 68;  // a proxy that refused the tunnel with a status that is no error
+            // A proxy that refused the tunnel with a status that is no error.
+            result = flat(HTTPResult::HttpStreamError);
         }
         if (headerMap) {
             logMessage(logger, zezu::DEBUG, kClassName, "Reading HTTP response header...");

@@ -3,11 +3,34 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "platform/Mutex.h"
 
 namespace ZEZUUtils {
+
+// What sendHTTPRequest gives besides an HTTP status (400 to 599, given as it is).
+enum class HTTPResult : int32_t {
+    Done = 0,
+    TimedOut = 2,
+    InvalidArguments = 4,
+    NotIssued = 5,  // not issued or cancelled
+    PosixStreamError = 65,
+    NameResolutionError = 66,
+    HttpStreamError = 68,
+    StreamError = 70,  // TLS or any other stream error
+    CertificateSelfSigned = 97,
+    CertificateIssuerUnknown = 98,
+    CertificateExpired = 99,
+    ProxyAuthenticationRequired = 190,  // no proxy credentials were set
+    ProxyCredentialsRefused = 191,
+};
+
+// The one mapping of results onto the flat integer, and back: nullopt for an HTTP status or
+// a number the family does not name.
+constexpr int32_t flat(HTTPResult result) { return static_cast<int32_t>(result); }
+std::optional<HTTPResult> httpResultFromFlat(int32_t value);
 
 // All fields start empty, 0 or false.
 struct HTTPRequest {
@@ -34,8 +57,7 @@ public:
     // "Cancel Port" followed by this text.
     std::string getCancelPortGUID() EXCLUDES(cancelPortMutex);
 
-    // 0 done, 2 timed out, 4 invalid arguments, 5 not issued or cancelled, 65-70 stream
-    // errors, 97-99 certificate errors, 190/191 proxy authentication, 400-599 HTTP status.
+    // An HTTPResult, or the HTTP status (400 to 599) of an answer that is an error.
     int32_t sendHTTPRequest(const HTTPRequest& request, std::map<std::string, std::string>* headerMap,
                             std::string& body);
 

@@ -57,8 +57,9 @@ public:
         }
     }
 
-    bool spawn(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid) {
-        if (path.empty()) return false;
+    // 0, or the errno-style reason the program could not be started.
+    int spawn(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid) {
+        if (path.empty()) return ENOENT;
         // Whatever was opened without O_CLOEXEC must still not reach the child.
         posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
         posix_spawnattr_setflags(&attributes_, static_cast<short>(flags_));
@@ -70,9 +71,10 @@ public:
         pid_t child = -1;
         // glibc reports a failed exec as the return value, so a missing or non-executable
         // file is an error here and not an exit status of 127.
-        if (posix_spawn(&child, path.c_str(), &actions_, &attributes_, argv.data(), environ) != 0) return false;
+        const int error = posix_spawn(&child, path.c_str(), &actions_, &attributes_, argv.data(), environ);
+        if (error != 0) return error;
         pid = child;
-        return true;
+        return 0;
     }
 
 private:
@@ -84,10 +86,12 @@ private:
 }  // namespace
 
 bool startProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t& pid,
-                  const ProcessOptions& options) {
+                  const ProcessOptions& options, int* startError) {
     SpawnSetup setup;
     setup.apply(options);
-    return setup.spawn(path, arguments, pid);
+    const int error = setup.spawn(path, arguments, pid);
+    if (startError) *startError = error;
+    return error == 0;
 }
 
 std::optional<int> waitForProcess(pid_t pid) {
@@ -112,9 +116,9 @@ void reapInBackground(pid_t pid) {
 }
 
 bool runProcess(const std::string& path, const std::vector<std::string>& arguments, int& exitStatus,
-                const ProcessOptions& options) {
+                const ProcessOptions& options, int* startError) {
     pid_t pid = -1;
-    if (!startProcess(path, arguments, pid, options)) return false;
+    if (!startProcess(path, arguments, pid, options, startError)) return false;
     auto status = waitForProcess(pid);
     if (!status) return false;
     exitStatus = *status;
@@ -131,7 +135,7 @@ bool runProcessCapturingOutput(const std::string& path, const std::vector<std::s
     {
         SpawnSetup setup;
         setup.outputTo(writeEnd.get());
-        if (!setup.spawn(path, arguments, pid)) return false;
+        if (setup.spawn(path, arguments, pid) != 0) return false;
     }
     writeEnd.reset();
     std::string captured;
@@ -154,7 +158,7 @@ bool launchDetachedProcess(const std::string& path, const std::vector<std::strin
     SpawnSetup setup;
     setup.newSession();
     pid_t child = -1;
-    if (!setup.spawn(path, arguments, child)) return false;
+    if (setup.spawn(path, arguments, child) != 0) return false;
     reapInBackground(child);
     if (pid) *pid = child;
     return true;

@@ -5,7 +5,8 @@ project_add_test(NAME download_mutex_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/Mute
 project_add_test(NAME download_files_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/FileSystemUtilsTest.cpp ${CMAKE_CURRENT_LIST_DIR}/ZAMDFileManagerTest.cpp
   LIBS download TIMEOUT 60)
-project_add_test(NAME download_error_policy_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/ErrorHandlerTest.cpp
+project_add_test(NAME download_error_policy_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/ErrorHandlerTest.cpp ${CMAKE_CURRENT_LIST_DIR}/EngineResultsTest.cpp
   LIBS download TIMEOUT 60)
 project_add_test(NAME download_http_transport_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/HttpDownloaderTest.cpp
   LIBS download download_test_server LABELS threaded TIMEOUT 120)

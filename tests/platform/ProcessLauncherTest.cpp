@@ -90,6 +90,42 @@ TEST(ProcessLauncher, UnstartablePathsFailAndLeaveStatusAlone) {
     }
 }
 
+TEST(ProcessLauncher, AFailedStartGivesTheReasonAndAStartedOneNone) {
+    test_support::TemporaryEnvironment env;
+    const std::string plain = env.base() + "/not-executable";
+    std::ofstream(plain) << "#!/bin/sh\nexit 0\n";
+    chmod(plain.c_str(), 0644);
+    const struct {
+        const char* what;
+        std::string path;
+        std::string workingFolder;
+        int reason;
+    } cases[] = {
+        {"started", kProbe, "", 0},
+        {"empty path", "", "", ENOENT},
+        {"missing file", env.base() + "/missing", "", ENOENT},
+        {"not executable", plain, "", EACCES},
+        {"a folder", env.base(), "", EACCES},
+        {"a missing working folder", kProbe, env.base() + "/missing", ENOENT},
+        {"a file as working folder", kProbe, plain, ENOTDIR},
+    };
+    for (const auto& c : cases) {
+        platform::ProcessOptions options;
+        options.workingFolder = c.workingFolder;
+        int startError = -7;
+        pid_t pid = -1;
+        EXPECT_EQ(platform::startProcess(c.path, {}, pid, options, &startError), c.reason == 0) << c.what;
+        EXPECT_EQ(startError, c.reason) << c.what;
+        if (c.reason == 0) {
+            EXPECT_TRUE(platform::waitForProcess(pid).has_value()) << c.what;
+        }
+        int status = -7;
+        startError = -7;
+        EXPECT_EQ(platform::runProcess(c.path, {}, status, options, &startError), c.reason == 0) << c.what;
+        EXPECT_EQ(startError, c.reason) << c.what;
+    }
+}
+
 TEST(ProcessLauncher, ArgumentsReachTheChildVerbatimWithoutAShell) {
     test_support::TemporaryEnvironment env;
     const std::string marker = env.base() + "/ran";

@@ -7,6 +7,8 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "foundation/logging/LogFacade.h"
@@ -62,17 +64,23 @@ TEST_F(ZAMEEUtilitiesTest, UnstartableProgramsGiveTwoAndLeaveTheStatusAlone) {
         const char* what;
         std::string path;
         std::string workingFolder;
+        int reason;  // the errno whose text the failure is logged with
     } cases[] = {
-        {"not executable", plain, ""},
-        {"a folder", bin_, ""},
-        {"a missing working folder", bin_ + "/probe", env_.base() + "/no such folder"},
-        {"a file as working folder", bin_ + "/probe", plain},
+        {"not executable", plain, "", EACCES},
+        {"a folder", bin_, "", EACCES},
+        {"a missing working folder", bin_ + "/probe", env_.base() + "/no such folder", ENOENT},
+        {"a file as working folder", bin_ + "/probe", plain, ENOTDIR},
     };
     for (const auto& c : cases) {
         int status = -7;
         EXPECT_EQ(ZAMEEUtilities::launchProcess(c.path, {"record", marker}, status, c.workingFolder), 2) << c.what;
         EXPECT_EQ(status, -7) << c.what;
         EXPECT_FALSE(fs::exists(marker)) << c.what;
+        const std::vector<std::string> lines = logged();
+        ASSERT_FALSE(lines.empty()) << c.what;
+        EXPECT_EQ(lines.back(), entry(zezu::ERROR, "Launch Process failed for " + c.path + ": " +
+                                                       std::strerror(c.reason)))
+            << c.what;
     }
 }
 

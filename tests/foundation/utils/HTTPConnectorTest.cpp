@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/ProxySettings.h"
+#include "tests/support/FlatMappingCheck.h"
 #include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -411,6 +412,24 @@ TEST_F(HTTPConnectorTest, ProxyCredentialsCostOneRetry_Tinyproxy) {
     }
     EXPECT_EQ(posts, 2u) << "one without credentials, one with Basic\n" << log;
     test_support::removeTree(folder);
+}
+
+TEST(HTTPConnectorResults, EveryResultMapsBothWaysAndNoStatusIsOne) {
+    using R = ZEZUUtils::HTTPResult;
+    test_support::expectExactFlatMapping<R>({{R::Done, 0},
+                                             {R::TimedOut, 2},
+                                             {R::InvalidArguments, 4},
+                                             {R::NotIssued, 5},
+                                             {R::PosixStreamError, 65},
+                                             {R::NameResolutionError, 66},
+                                             {R::HttpStreamError, 68},
+                                             {R::StreamError, 70},
+                                             {R::CertificateSelfSigned, 97},
+                                             {R::CertificateIssuerUnknown, 98},
+                                             {R::CertificateExpired, 99},
+                                             {R::ProxyAuthenticationRequired, 190},
+                                             {R::ProxyCredentialsRefused, 191}},
+                                            ZEZUUtils::httpResultFromFlat);
 }
 
 }  // namespace
