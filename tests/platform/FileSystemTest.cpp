@@ -10,17 +10,14 @@
 #include <cerrno>
 #include <cstdint>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "tests/support/FileContents.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace {
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+using test_support::readFile;
 
 class PlatformFileSystemTest : public ::testing::Test {
 protected:
@@ -49,7 +46,7 @@ TEST_F(PlatformFileSystemTest, AGrowthThatCannotFitFailsAndLeavesTheFileAsItWas)
     ASSERT_EQ(::fstat(fd, &info), 0);
     EXPECT_EQ(info.st_size, 4096);
     ::close(fd);
-    EXPECT_EQ(readAll(path("partial")).substr(0, 4), "kept");
+    EXPECT_EQ(readFile(path("partial")).substr(0, 4), "kept");
 }
 
 TEST_F(PlatformFileSystemTest, RenameWithoutReplacing) {
@@ -73,7 +70,7 @@ TEST_F(PlatformFileSystemTest, RenameWithoutReplacing) {
         if (c.destinationExists) write("destination", "users file");
         EXPECT_EQ(platform::renameWithoutReplacing(path("source"), path("destination")), c.error);
         const bool moved = c.error == 0;
-        EXPECT_EQ(readAll(path("destination")), moved ? "new" : (c.destinationExists ? "users file" : ""));
+        EXPECT_EQ(readFile(path("destination")), moved ? "new" : (c.destinationExists ? "users file" : ""));
         EXPECT_EQ(::access(path("source").c_str(), F_OK) == 0, c.sourceExists && !moved);
     }
 }
