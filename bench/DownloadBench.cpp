@@ -88,23 +88,35 @@ Options parseArguments(int argc, char** argv) {
     };
     auto bounded = [](const std::string& text, const char* flag) -> uint32_t {
         auto number = parseNumber(text);
-        if (!number || *number > UINT32_MAX) throw Refusal(std::string(flag) + " wants a whole number, not '" + text + "'");
+        if (!number || *number > UINT32_MAX)
+            throw Refusal(std::string(flag) + " wants a whole number, not '" + text + "'");
         return static_cast<uint32_t>(*number);
     };
     bool noMd5 = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--name") options.name = value(i, "--name");
-        else if (arg == "--threads") options.threads = bounded(value(i, "--threads"), "--threads");
-        else if (arg == "--segment") options.segment = bounded(value(i, "--segment"), "--segment");
-        else if (arg == "--adaptive") options.adaptive = true;
-        else if (arg == "--new-adaptive") options.newAdaptive = true;
-        else if (arg == "--md5-list") options.md5List = value(i, "--md5-list");
-        else if (arg == "--no-md5") noMd5 = true;
-        else if (arg == "--no-meta") options.meta = false;
-        else if (arg == "--help" || arg == "-h") throw Refusal("");
-        else if (arg.size() > 1 && arg[0] == '-') throw Refusal("unknown option " + arg);
-        else positional.push_back(arg);
+        if (arg == "--name")
+            options.name = value(i, "--name");
+        else if (arg == "--threads")
+            options.threads = bounded(value(i, "--threads"), "--threads");
+        else if (arg == "--segment")
+            options.segment = bounded(value(i, "--segment"), "--segment");
+        else if (arg == "--adaptive")
+            options.adaptive = true;
+        else if (arg == "--new-adaptive")
+            options.newAdaptive = true;
+        else if (arg == "--md5-list")
+            options.md5List = value(i, "--md5-list");
+        else if (arg == "--no-md5")
+            noMd5 = true;
+        else if (arg == "--no-meta")
+            options.meta = false;
+        else if (arg == "--help" || arg == "-h")
+            throw Refusal("");
+        else if (arg.size() > 1 && arg[0] == '-')
+            throw Refusal("unknown option " + arg);
+        else
+            positional.push_back(arg);
     }
     if (positional.size() != 2) throw Refusal("URL and OUTPUT_FOLDER are required");
     options.url = positional[0];
@@ -194,8 +206,7 @@ public:
                 activeThreads_ = active;
                 break;
             }
-            default:
-                break;
+            default: break;
         }
         (void)length;
         return 0;
@@ -369,7 +380,6 @@ int download(const Options& options, const EVP_MD* md5, const std::vector<std::s
     releaseDownloadLibRef(&libRef);
     return status;
 }
-
 
 }  // namespace
 

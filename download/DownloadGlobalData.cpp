@@ -70,12 +70,14 @@ DownloadGlobalData::~DownloadGlobalData() { close(); }
 void DownloadGlobalData::setPreference(const DownloadPreference& in) {
     DownloadSessionPreference& p = preference_;
     if (in.segmentSize < kMinimumSegmentSize) {
-        DLE_TRACE("preference segment size (%d) is less than the minimum value and hence setting the minimum value (%d) now",
-                  static_cast<int>(in.segmentSize), static_cast<int>(kMinimumSegmentSize));
+        DLE_TRACE(
+            "preference segment size (%d) is less than the minimum value and hence setting the minimum value (%d) now",
+            static_cast<int>(in.segmentSize), static_cast<int>(kMinimumSegmentSize));
         p.segmentSize = kMinimumSegmentSize;
     } else if (in.segmentSize > kMaximumSegmentSize) {
-        DLE_TRACE("preference segment size (%d) is more than the maximum value and hence setting the maximum value (%d) now",
-                  static_cast<int>(in.segmentSize), static_cast<int>(kMaximumSegmentSize));
+        DLE_TRACE(
+            "preference segment size (%d) is more than the maximum value and hence setting the maximum value (%d) now",
+            static_cast<int>(in.segmentSize), static_cast<int>(kMaximumSegmentSize));
         p.segmentSize = kMaximumSegmentSize;
     } else {
         p.segmentSize = in.segmentSize;
@@ -84,7 +86,7 @@ void DownloadGlobalData::setPreference(const DownloadPreference& in) {
     if (in.newAdaptiveAlgorithm) {
         DLE_INFO("Using New Adaptive Algorithm");
         p.threadCount = (in.threadCount >= 1 && in.threadCount <= kAdaptiveMaximumThreads) ? in.threadCount
-                                                                                         : kAdaptiveDefaultThreads;
+                                                                                           : kAdaptiveDefaultThreads;
     } else if (in.threadCount >= 1 && in.threadCount <= kClassicMaximumThreads) {
         p.threadCount = in.threadCount;
     }
@@ -205,8 +207,9 @@ bool DownloadGlobalData::fetchFileInfo() {
             DLE_TRACE("failed to retrieve the server file Size");
             return false;
         }
-        DLE_INFO("some intermittent error while fetching remote file size. Retrying now. Error code is %d and error type is %d",
-                 record.nativeCode, record.errorType);
+        DLE_INFO(
+            "some intermittent error while fetching remote file size. Retrying now. Error code is %d and error type is %d",
+            record.nativeCode, record.errorType);
         sleepMs(timings.probeRetrySleepMs);
         uint32_t elapsed = monotonicSeconds() - started;
         if (attempt >= timings.probeMaxAttempts || elapsed >= timings.probeMaxSeconds) {
@@ -279,7 +282,8 @@ bool DownloadGlobalData::compareMetaInfo(const std::map<std::string, std::string
     auto number = [&value](const char* key, uint64_t& out) { return parseDecimal(value(key), out); };
     uint64_t parsed = 0;
     if (value("ETAG") != responseValue("ETag") || value("SERVER_PATH") != preference_.serverPath) {
-        DLE_TRACE("Either ETAG value or server URL is changed from the last download. Hence download will resume from start again");
+        DLE_TRACE(
+            "Either ETAG value or server URL is changed from the last download. Hence download will resume from start again");
         return false;
     }
     if (!number("FILE_SIZE", parsed) || parsed != fileSize_) {
@@ -405,8 +409,9 @@ bool DownloadGlobalData::initializeFileDownload() {
     }
     if (p.retryAfterMaximum != 0 && p.retryAfterMaximum != 60) {
         p.retryAfterMaximumInEffect = p.retryAfterMaximum;
-        DLE_INFO("Preference: Client has set the preference for Max Retrial Value for Retry-After header handling. Val = %lu",
-                 static_cast<unsigned long>(p.retryAfterMaximum));
+        DLE_INFO(
+            "Preference: Client has set the preference for Max Retrial Value for Retry-After header handling. Val = %lu",
+            static_cast<unsigned long>(p.retryAfterMaximum));
     }
     if (!validateFilePart()) return false;
     createdDirectory_ = false;
@@ -492,8 +497,8 @@ void DownloadGlobalData::releasePendingSerialization(uint64_t length) {
 
 bool DownloadGlobalData::waitForSerializerRoom(std::chrono::milliseconds limit) {
     platform::MutexLock hold(roomLock_);
-    return roomChanged_.waitFor(roomLock_, limit,
-                                [this] { return pendingSerializationBytes.load() <= kResumePendingSerializationBytes; });
+    return roomChanged_.waitFor(
+        roomLock_, limit, [this] { return pendingSerializationBytes.load() <= kResumePendingSerializationBytes; });
 }
 
 bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment, uint32_t jobId, uint32_t bufferOffset,
@@ -504,7 +509,7 @@ bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment,
         return false;
     }
     std::unique_ptr<FileSerializerJob> job(handOverFaults.fails() ? nullptr
-                                                                     : new (std::nothrow) FileSerializerJob(jobId));
+                                                                  : new (std::nothrow) FileSerializerJob(jobId));
     if (!job) {
         DLE_ERROR("DownloadGlobalData::createAndAddSerializationJob : out of memory");
         return false;
@@ -520,9 +525,7 @@ bool DownloadGlobalData::createAndAddSerializationJob(const SegmentPtr& segment,
     return true;
 }
 
-void engine::testing::failHandOvers(int skip, int count) {
-    handOverFaults.arm(skip, count);
-}
+void engine::testing::failHandOvers(int skip, int count) { handOverFaults.arm(skip, count); }
 
 void DownloadGlobalData::addError(const ErrorRecord& record) {
     MutexLock lock(errorLock_);
@@ -684,8 +687,8 @@ bool DownloadGlobalData::decompressOutputFile(const std::string& name) {
                          "Failed to unzip the file as there is already another file with that name present", 0, 1,
                          flat(EngineErrorAction::Fatal));
         else
-            setLastError(flat(EngineErrorCode::FileSystem), "There is some error in handling the file system.", code,
-                         0, flat(EngineErrorAction::Fatal));
+            setLastError(flat(EngineErrorCode::FileSystem), "There is some error in handling the file system.", code, 0,
+                         flat(EngineErrorAction::Fatal));
         return false;
     }
     FileSystemUtils::deleteFile(partial, code);

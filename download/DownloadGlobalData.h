@@ -65,15 +65,15 @@ public:
     ProxySettingsHolder* getProxyHolder() { return &proxyHolder_; }
     void setPreference(const DownloadPreference& preference);
     bool createAndAddDownloadingJob(const SegmentPtr& segment, uint32_t index, uint32_t bytesPresent, bool atFront);
-    bool createAndAddSerializationJob(const SegmentPtr& segment, uint32_t jobId, uint32_t bufferOffset,
-                                      uint32_t length, uint64_t fileOffset, bool lastPiece,
-                                      bool endOfStream = false, uint32_t generation = 0);
+    bool createAndAddSerializationJob(const SegmentPtr& segment, uint32_t jobId, uint32_t bufferOffset, uint32_t length,
+                                      uint64_t fileOffset, bool lastPiece, bool endOfStream = false,
+                                      uint32_t generation = 0);
     void addError(const ErrorRecord& record) EXCLUDES(errorLock_);
     int processNextError(DownloadErrorInfo& info, int& errorType) EXCLUDES(errorLock_);
     void clearErrors(int errorType) EXCLUDES(errorLock_);
     void clearAllErrors() EXCLUDES(errorLock_);
-    void setLastError(int32_t type, const std::string& message, int32_t code, uint8_t retryable,
-                      int32_t action = 0) EXCLUDES(lastErrorLock_);
+    void setLastError(int32_t type, const std::string& message, int32_t code, uint8_t retryable, int32_t action = 0)
+        EXCLUDES(lastErrorLock_);
     void setLastError(const DownloadErrorInfo& info) EXCLUDES(lastErrorLock_);
     DownloadErrorInfo getLastError() EXCLUDES(lastErrorLock_);
     // Classifies a failure record into the last error with a probe's own policy.

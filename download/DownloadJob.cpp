@@ -260,7 +260,8 @@ void DownloadJob::downloadAllPendingBytesForOneSegment(bool& done) {
             pending_ += n;
             if (pending_ >= kHandOverBytes) {
                 if (!handOver(pending_, false, false)) {
-                    DLE_ERROR("failed to create a partial serialization job for download job(%d)", static_cast<int>(jobId_));
+                    DLE_ERROR("failed to create a partial serialization job for download job(%d)",
+                              static_cast<int>(jobId_));
                     return;
                 }
                 data.addThreadBytes(threadId_, pending_);
@@ -281,7 +282,8 @@ void DownloadJob::downloadAllPendingBytesForOneSegment(bool& done) {
             bool ok = handOver(pending_, true, false);
             data.addThreadBytes(threadId_, pending_);
             if (!ok) {
-                DLE_ERROR("failed to create the last chunk serialization job for download job(%d)", static_cast<int>(jobId_));
+                DLE_ERROR("failed to create the last chunk serialization job for download job(%d)",
+                          static_cast<int>(jobId_));
                 done = false;
                 return;
             }

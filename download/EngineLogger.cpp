@@ -7,8 +7,8 @@
 #include "platform/Mutex.h"
 #include "platform/UserFolders.h"
 
-#include "foundation/logging/Logger.h"
 #include "foundation/logging/LogTargetDefault.h"
+#include "foundation/logging/Logger.h"
 #include "foundation/logging/LoggingCore.h"
 
 namespace engine_log {

@@ -25,8 +25,7 @@ std::optional<EngineErrorType> engineErrorTypeFromFlat(int32_t value) {
         case EngineErrorType::DeadConnections:
         case EngineErrorType::Unknown:
         case EngineErrorType::SegmentValidation:
-        case EngineErrorType::NotInitialized:
-            return candidate;
+        case EngineErrorType::NotInitialized: return candidate;
     }
     return std::nullopt;
 }
@@ -50,8 +49,7 @@ std::optional<EngineErrorCode> engineErrorCodeFromFlat(int32_t value) {
         case EngineErrorCode::SegmentValidation:
         case EngineErrorCode::FileSystem:
         case EngineErrorCode::InvalidPath:
-        case EngineErrorCode::TargetExists:
-            return candidate;
+        case EngineErrorCode::TargetExists: return candidate;
     }
     return std::nullopt;
 }
@@ -66,8 +64,7 @@ std::optional<EngineErrorAction> engineErrorActionFromFlat(int32_t value) {
         case EngineErrorAction::FileChanged:
         case EngineErrorAction::RetryLater:
         case EngineErrorAction::RetryLimit:
-        case EngineErrorAction::None:
-            return candidate;
+        case EngineErrorAction::None: return candidate;
     }
     return std::nullopt;
 }
@@ -83,8 +80,7 @@ std::optional<ManagerResult> managerResultFromFlat(int32_t value) {
         case ManagerResult::FileChanged:
         case ManagerResult::NothingToDo:
         case ManagerResult::Running:
-        case ManagerResult::AlreadyInitialized:
-            return candidate;
+        case ManagerResult::AlreadyInitialized: return candidate;
     }
     return std::nullopt;
 }

@@ -62,8 +62,8 @@ TypeRow rowFor(int32_t flatType) {
 
 ErrorHandler::ErrorHandler()
     : intermittentTypes_{Type::Timeout, Type::Intermittent, Type::ServerBusy, Type::ConnectionError},
-      random_(static_cast<std::minstd_rand::result_type>(
-          std::chrono::steady_clock::now().time_since_epoch().count() | 1)) {}
+      random_(static_cast<std::minstd_rand::result_type>(std::chrono::steady_clock::now().time_since_epoch().count() |
+                                                         1)) {}
 
 int32_t ErrorHandler::retryCountFor(int32_t type) const {
     const auto found = retryCounts_.find(type);
@@ -92,8 +92,7 @@ void ErrorHandler::mapFileSystemError(int32_t nativeCode, DownloadErrorInfo& res
         case FileSystemUtils::kCodeAccessDenied:
         case FileSystemUtils::kCodeNoPermission:
             result.errorType = flat(Code::AccessDenied);
-            result.message =
-                "Access is denied to read or write the file (or directory) at the given location: " + path;
+            result.message = "Access is denied to read or write the file (or directory) at the given location: " + path;
             result.retryable = 1;
             break;
         case FileSystemUtils::kCodeInvalidPath:
@@ -174,22 +173,12 @@ int32_t ErrorHandler::handleError(const ErrorRecord& record) {
         case Type::ServerUnreachable:
             action = limitedRetry(type, count, false, "ERROR_HTTP_SERVER_UNREACHABLE", true);
             break;
-        case Type::ConnectionError:
-            action = limitedRetry(type, count, true, "ERROR_HTTP_CONNECTION_ERR", false);
-            break;
-        case Type::Timeout:
-            action = limitedRetry(type, count, true, "http_timeout_error", false);
-            break;
+        case Type::ConnectionError: action = limitedRetry(type, count, true, "ERROR_HTTP_CONNECTION_ERR", false); break;
+        case Type::Timeout: action = limitedRetry(type, count, true, "http_timeout_error", false); break;
         case Type::ServerBusy:
-        case Type::Intermittent:
-            action = limitedRetry(type, count, true, "ERROR_HTTP_INTERMITTENT", false);
-            break;
-        case Type::BackOff:
-            action = backOff(record, count);
-            break;
-        case Type::Authentication:
-            DLE_INFO("Setting Fatal error for status code 401");
-            break;
+        case Type::Intermittent: action = limitedRetry(type, count, true, "ERROR_HTTP_INTERMITTENT", false); break;
+        case Type::BackOff: action = backOff(record, count); break;
+        case Type::Authentication: DLE_INFO("Setting Fatal error for status code 401"); break;
         case Type::SegmentValidation: {
             const int32_t rejections = ++validationFailures_[record.segmentIndex];
             if (rejections >= kRejectionLimit) {
@@ -199,8 +188,7 @@ int32_t ErrorHandler::handleError(const ErrorRecord& record) {
             }
             break;
         }
-        default:
-            break;
+        default: break;
     }
     lastResult_.action = flat(action);
     return flat(action);

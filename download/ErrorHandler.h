@@ -36,8 +36,7 @@ public:
     int32_t retryCountFor(int32_t type) const;
 
 private:
-    EngineErrorAction limitedRetry(int32_t type, int32_t count, bool restartSeries, const char* name,
-                                   bool errorLevel);
+    EngineErrorAction limitedRetry(int32_t type, int32_t count, bool restartSeries, const char* name, bool errorLevel);
     EngineErrorAction backOff(const ErrorRecord& record, int32_t count);
 
     std::vector<EngineErrorType> intermittentTypes_;

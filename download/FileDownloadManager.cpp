@@ -199,7 +199,8 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
             globalData_.getMetaFile().writeSegmentProgress(index, 0);
         }
         if (recorded == size) {
-            DLE_TRACE("already downloaded bytes for segment %d is %d", static_cast<int>(index), static_cast<int>(recorded));
+            DLE_TRACE("already downloaded bytes for segment %d is %d", static_cast<int>(index),
+                      static_cast<int>(recorded));
             globalData_.acceptedBytes += recorded;
             globalData_.watermark(index) = recorded;
             continue;
@@ -210,7 +211,8 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
         if (!segment) return flat(Result::OperationFailed);
         segment->setRange(start + i * segmentSize, size, index);
         if (recorded > 0) {
-            DLE_TRACE("partially downloaded bytes for segment %d is %d", static_cast<int>(index), static_cast<int>(recorded));
+            DLE_TRACE("partially downloaded bytes for segment %d is %d", static_cast<int>(index),
+                      static_cast<int>(recorded));
             if (!segment->allocateBuffer(size)) return flat(Result::OperationFailed);
             if (!globalData_.getOutputFile().readAt(i * segmentSize, segment->buffer.get(), recorded)) {
                 segment->releaseBuffer();
@@ -220,7 +222,8 @@ int32_t FileDownloadManager::createSegmentsFromDisk() {
             }
         }
         globalData_.watermark(index) = recorded;
-        if (!globalData_.createAndAddDownloadingJob(segment, index, recorded, false)) return flat(Result::OperationFailed);
+        if (!globalData_.createAndAddDownloadingJob(segment, index, recorded, false))
+            return flat(Result::OperationFailed);
         ++jobs;
     }
     sendProgress();
@@ -375,11 +378,12 @@ int32_t FileDownloadManager::resume() {
         std::string fetched;
         if (!fetchETAGValueFromServer(fetched)) return flat(Result::OperationFailed);
         if (fetched != stored) {
-            DLE_TRACE("The new ETAG (%s) is different from the previous ETAG value (%s). So, the current download is invalid.",
-                      fetched.c_str(), stored.c_str());
+            DLE_TRACE(
+                "The new ETAG (%s) is different from the previous ETAG value (%s). So, the current download is invalid.",
+                fetched.c_str(), stored.c_str());
             globalData_.setLastError(flat(Code::FileChanged),
-                                     "The file has changed on the server. Please close this workflow and try again.",
-                                     0, 1, flat(Action::FileChanged));
+                                     "The file has changed on the server. Please close this workflow and try again.", 0,
+                                     1, flat(Action::FileChanged));
             return flat(Result::FileChanged);
         }
     }
@@ -579,8 +583,8 @@ void FileDownloadManager::processErrors() {
             globalData_.notifyIntercepts(kEventError, &info, static_cast<int>(sizeof info));
             break;
         case Action::Retry:
-            DLE_INFO("some intermittent error. Retrying now. Error code is %d and error type is %d", info.extendedErrorCode,
-                     info.errorType);
+            DLE_INFO("some intermittent error. Retrying now. Error code is %d and error type is %d",
+                     info.extendedErrorCode, info.errorType);
             break;
         case Action::Fatal:
             terminate();
@@ -596,8 +600,9 @@ void FileDownloadManager::processErrors() {
             endWithError(info);
             break;
         case Action::FatalClean:
-            DLE_TRACE("Fatal termination error has occurred. Error code is %d and error type is %d. Downloaded files would be cleaned now",
-                      info.extendedErrorCode, info.errorType);
+            DLE_TRACE(
+                "Fatal termination error has occurred. Error code is %d and error type is %d. Downloaded files would be cleaned now",
+                info.extendedErrorCode, info.errorType);
             terminate();
             globalData_.cleanOutput();
             endWithError(info);
@@ -614,13 +619,13 @@ void FileDownloadManager::processErrors() {
             break;
         case Action::RetryLimit:
             info.retryable = 0;
-            DLE_TRACE("Number of retry exceeds the limit. The error is considered as fatal now. The error type is %d and error code is %d",
-                      info.errorType, info.extendedErrorCode);
+            DLE_TRACE(
+                "Number of retry exceeds the limit. The error is considered as fatal now. The error type is %d and error code is %d",
+                info.errorType, info.extendedErrorCode);
             terminate();
             endWithError(info);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 
@@ -636,8 +641,9 @@ void FileDownloadManager::checkDeadConnections() {
             if (lastActivity != 0) deadConnections_ = 0;
             continue;
         }
-        DLE_INFO("Canceling the job for thread %d. The thread seems to be hanged since no activity for the last %ld seconds. time reported is %ld",
-                 static_cast<int>(number), static_cast<long>(idle), static_cast<long>(last));
+        DLE_INFO(
+            "Canceling the job for thread %d. The thread seems to be hanged since no activity for the last %ld seconds. time reported is %ld",
+            static_cast<int>(number), static_cast<long>(idle), static_cast<long>(last));
         threadPool_.cancelThreadJob(number);
         ++deadConnections_;
     }
@@ -659,7 +665,8 @@ void FileDownloadManager::reportThreadStatus() {
                           jobs.getJobCount(kDownloadQueue)};
     globalData_.notifyIntercepts(kEventThreadSummary, &summary, static_cast<int>(sizeof summary));
     for (auto& [number, activity] : globalData_.threadActivity()) {
-        ThreadStatus status{number, static_cast<uint32_t>(threadPool_.threadState(number)), activity->bytesReceived.load()};
+        ThreadStatus status{number, static_cast<uint32_t>(threadPool_.threadState(number)),
+                            activity->bytesReceived.load()};
         globalData_.notifyIntercepts(kEventThreadStatus, &status, static_cast<int>(sizeof status));
     }
 }

@@ -78,9 +78,7 @@ private:
     bool completeSegmentStillAccepted(uint32_t index, uint64_t fileOffset, uint32_t size);
 
     uint64_t totalReceivedBytes() override { return globalData_.totalReceivedBytes.load(); }
-    uint32_t queuedSerializationJobs() override {
-        return globalData_.getJobPool().getJobCount(kSerializationQueue);
-    }
+    uint32_t queuedSerializationJobs() override { return globalData_.getJobPool().getJobCount(kSerializationQueue); }
     uint32_t nowSeconds() override;
     void reportStatistics(const void* statistics, int length) override;
 

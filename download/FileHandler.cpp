@@ -9,10 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "download/FileSystemUtils.h"
 #include "download/EngineLogger.h"
+#include "download/FileSystemUtils.h"
 #include "download/TestSeams.h"
-
 
 namespace {
 
@@ -55,7 +54,7 @@ bool FileHandler::open(const std::string& path) {
         DLE_ERROR("file does't exist at %s", path.c_str());
         lastError_.errorType = kFileSystemFailure;
         lastError_.nativeCode = (error == ENOSPC || error == EDQUOT) ? FileSystemUtils::kCodeDiskFull
-                                                                    : FileSystemUtils::getFileSystemErrorCode(path, 0);
+                                                                     : FileSystemUtils::getFileSystemErrorCode(path, 0);
         return false;
     }
     fd_ = fd;
@@ -108,8 +107,7 @@ bool FileHandler::writeSegment(uint64_t offset, const void* bytes, uint32_t leng
         }
         if (n <= 0) {
             recordFailure(error, "Failed to write the segment in the file which is to be downloaded");
-            DLE_ERROR("write at %llu failed: %s", static_cast<unsigned long long>(offset + done),
-                std::strerror(error));
+            DLE_ERROR("write at %llu failed: %s", static_cast<unsigned long long>(offset + done), std::strerror(error));
             return false;
         }
         done += static_cast<uint32_t>(n);
@@ -162,8 +160,8 @@ bool FileHandler::readToEnd(std::unique_ptr<char[]>& buffer, uint64_t& length, u
     }
     uint64_t done = 0;
     while (done < wanted) {
-        const ssize_t n = ::pread(fd_, data.get() + done, static_cast<size_t>(wanted - done),
-                                  static_cast<off_t>(offset + done));
+        const ssize_t n =
+            ::pread(fd_, data.get() + done, static_cast<size_t>(wanted - done), static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }

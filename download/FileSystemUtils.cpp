@@ -21,9 +21,7 @@
 
 namespace FileSystemUtils {
 
-
 namespace {
-
 
 // The path itself when it exists, else its nearest existing ancestor ("." for a bare name).
 std::string nearestExisting(const std::string& path) {
@@ -46,22 +44,17 @@ std::string nearestExisting(const std::string& path) {
 
 int nativeCodeForErrno(int errorNumber) {
     switch (errorNumber) {
-        case EACCES:
-            return kCodeAccessDenied;
+        case EACCES: return kCodeAccessDenied;
         case EPERM:
-        case EROFS:
-            return kCodeNoPermission;
+        case EROFS: return kCodeNoPermission;
         case ENOENT:
         case ENOTDIR:
         case ENAMETOOLONG:
         case EINVAL:
-        case ELOOP:
-            return kCodeInvalidPath;
+        case ELOOP: return kCodeInvalidPath;
         case ENOSPC:
-        case EDQUOT:
-            return kCodeDiskFull;
-        default:
-            return errorNumber;
+        case EDQUOT: return kCodeDiskFull;
+        default: return errorNumber;
     }
 }
 
@@ -150,8 +143,8 @@ bool deleteDirectory(const std::string& path, int& code) {
     std::filesystem::remove_all(path, error);
     if (error) {
         code = nativeCodeForErrno(error.value());
-        DLE_ERROR("deleteDirectory failed for %s. Error is %d and error domain is %s - %s", path.c_str(),
-            code, "POSIX", error.message().c_str());
+        DLE_ERROR("deleteDirectory failed for %s. Error is %d and error domain is %s - %s", path.c_str(), code, "POSIX",
+                  error.message().c_str());
         return false;
     }
     return true;
@@ -177,7 +170,7 @@ bool renameFile(const std::string& destination, const std::string& source, int& 
     }
     code = nativeCodeForErrno(error);
     DLE_ERROR("Failed to rename the file from %s to %s. Error is %d and error domain is %s", source.c_str(),
-        destination.c_str(), code, "POSIX");
+              destination.c_str(), code, "POSIX");
     return false;
 }
 
@@ -294,7 +287,7 @@ int util_GetQuotaSize(const std::string& path, uint64_t& available) {
     if (quota.state == platform::QuotaState::Failed) {
         if (quota.failedQuery == platform::QuotaQuery::Enabled) {
             DLE_ERROR("Error util_GetQuotaSize got (%d) while querying isQutoaEnabled. Errorno (%d). error msg -- %s",
-                -1, quota.osErrno, std::strerror(quota.osErrno));
+                      -1, quota.osErrno, std::strerror(quota.osErrno));
         } else {
             DLE_ERROR(
                 "Error util_GetQuotaSize got error (%d) while querying quota information. Errorno (%d). error msg -- %s",

@@ -213,9 +213,7 @@ bool HttpDownloader::checkHttpStatus(long status) {
         case 429: type = (single && !noRetrial) ? Type::BackOff : Type::Fatal; break;
         case 503:
         case 504: type = noRetrial ? Type::Fatal : (single ? Type::BackOff : Type::ServerBusy); break;
-        default:
-            DLE_ERROR("Http error has occured - %d", static_cast<int>(status));
-            break;
+        default: DLE_ERROR("Http error has occured - %d", static_cast<int>(status)); break;
     }
     DLE_ERROR("The error has come and the http error code is - %d", static_cast<int>(status));
     setError(flat(type), static_cast<int32_t>(status), "");
@@ -234,22 +232,30 @@ void HttpDownloader::handleErrorDomainHttp(int code) {
                       "user)");
             setError(flat(Type::ServerUnreachable), code, "http 2094 error (http proxy may be set)");
             return;
-        default:
-            break;
+        default: break;
     }
     DLE_ERROR("Http error has occured - %ld", static_cast<long>(code));
     switch (code) {
-        case platform::kHttpBadUrl: setError(flat(Type::BadUrl), code, "Could not retreive url for request/response."); break;
-        case platform::kHttpRedirectLoop: setError(flat(Type::RedirectLoop), code, "A loop was detected during redirection."); break;
-        case platform::kHttpBadReply: setError(flat(Type::Intermittent), code, "Could not parse the request/response."); break;
+        case platform::kHttpBadUrl:
+            setError(flat(Type::BadUrl), code, "Could not retreive url for request/response.");
+            break;
+        case platform::kHttpRedirectLoop:
+            setError(flat(Type::RedirectLoop), code, "A loop was detected during redirection.");
+            break;
+        case platform::kHttpBadReply:
+            setError(flat(Type::Intermittent), code, "Could not parse the request/response.");
+            break;
         case -1000:
-            setError(flat(Type::Authentication), code, "The type of authentication to be applied to a request is not supported.");
+            setError(flat(Type::Authentication), code,
+                     "The type of authentication to be applied to a request is not supported.");
             break;
         case -1001:
-            setError(flat(Type::Authentication), code, "The username was in a format not suitable for applying to the request.");
+            setError(flat(Type::Authentication), code,
+                     "The username was in a format not suitable for applying to the request.");
             break;
         case -1002:
-            setError(flat(Type::Authentication), code, "The password was in a format not suitable for applying to the request.");
+            setError(flat(Type::Authentication), code,
+                     "The password was in a format not suitable for applying to the request.");
             break;
         default: setError(flat(Type::Unknown), code, "An unknown error has occured."); break;
     }
@@ -292,12 +298,8 @@ void HttpDownloader::handleStreamError(HttpErrorDomain domain, int code) {
                 handleErrorDomainHttp(code);
             }
             return;
-        case HttpErrorDomain::Posix:
-            handleErrorDomainPosixError(code);
-            return;
-        case HttpErrorDomain::NameResolution:
-            handleNetDBError(code);
-            return;
+        case HttpErrorDomain::Posix: handleErrorDomainPosixError(code); return;
+        case HttpErrorDomain::NameResolution: handleNetDBError(code); return;
         case HttpErrorDomain::Tls:
             DLE_ERROR("CFReadStreamGetError returned kCFStreamErrorDomainSSL (%d, %ld)\n", 3, static_cast<long>(code));
             setError(flat(Type::Fatal), code, "The secure connection to the server failed (certificate or TLS error).");
@@ -324,9 +326,7 @@ void HttpDownloader::classifyFailure(const platform::HttpOutcome& outcome) {
             }
             handleStreamError(outcome.domain, outcome.code);
             return;
-        default:
-            handleStreamError(outcome.domain, outcome.code);
-            return;
+        default: handleStreamError(outcome.domain, outcome.code); return;
     }
 }
 
@@ -402,9 +402,7 @@ bool HttpDownloader::onHeader(const platform::HttpHeaderEvent& event) {
             pendingStatus_ = event.status;
             pendingHeaders_.clear();
             break;
-        case Kind::Field:
-            pendingHeaders_.emplace_back(std::string(event.name), std::string(event.value));
-            break;
+        case Kind::Field: pendingHeaders_.emplace_back(std::string(event.name), std::string(event.value)); break;
         case Kind::End: {
             // Every answer, redirect hops and challenges included, leaves its cookies.
             for (const auto& [name, value] : pendingHeaders_) {
@@ -452,7 +450,8 @@ bool HttpDownloader::acceptResponse() {
         }
         DLE_ERROR("the server answered the range %llu-%llu with \"%s\"", static_cast<unsigned long long>(start_),
                   static_cast<unsigned long long>(end_), contentRange.c_str());
-        setError(flat(Type::Intermittent), static_cast<int32_t>(status), "The server answered with another byte range than the one asked for.");
+        setError(flat(Type::Intermittent), static_cast<int32_t>(status),
+                 "The server answered with another byte range than the one asked for.");
         return false;
     }
     if (status == 200) {
@@ -465,10 +464,12 @@ bool HttpDownloader::acceptResponse() {
         if (start_ == 0 && parseDecimal(contentLength, length) && length == end_ + 1) {
             return true;
         }
-        setError(flat(Type::Intermittent), static_cast<int32_t>(status), "The server ignored the byte range asked for.");
+        setError(flat(Type::Intermittent), static_cast<int32_t>(status),
+                 "The server ignored the byte range asked for.");
         return false;
     }
-    setError(flat(Type::Intermittent), static_cast<int32_t>(status), "The server answered a byte-range request without the bytes.");
+    setError(flat(Type::Intermittent), static_cast<int32_t>(status),
+             "The server answered a byte-range request without the bytes.");
     return false;
 }
 

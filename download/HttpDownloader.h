@@ -23,9 +23,9 @@ std::pair<std::string, std::string> makeRangeHeader(uint64_t start, uint64_t end
 class HttpDownloader {
 public:
     // readData results.
-    static constexpr int kReadFailed = 0;          // failed or cancelled
-    static constexpr int kReadData = 1;            // data, or nothing yet: length tells
-    static constexpr int kReadEnd = 2;             // the end of the body, length bytes still delivered
+    static constexpr int kReadFailed = 0;  // failed or cancelled
+    static constexpr int kReadData = 1;    // data, or nothing yet: length tells
+    static constexpr int kReadEnd = 2;     // the end of the body, length bytes still delivered
     static constexpr int kReadNotInitialized = 3;
 
     HttpDownloader(ProxySettingsHolder* holder, const DownloadSessionPreference* preference);

@@ -11,9 +11,7 @@ namespace {
 InjectedFaults allocationFaults;
 }  // namespace
 
-void engine::testing::failAllocations(int skip, int count) {
-    allocationFaults.arm(skip, count);
-}
+void engine::testing::failAllocations(int skip, int count) { allocationFaults.arm(skip, count); }
 
 void Segment::setRange(uint64_t newStart, uint32_t newSize, uint32_t newIndex) {
     start = newStart;

@@ -11,10 +11,9 @@
 #include <memory>
 #include <string_view>
 
-#include "download/FileSystemUtils.h"
 #include "download/EngineLogger.h"
 #include "download/EngineResults.h"
-
+#include "download/FileSystemUtils.h"
 
 namespace {
 
@@ -24,9 +23,7 @@ constexpr const char* kEntryStart = "@START@";
 constexpr const char* kEntryEnd = "@END@";
 constexpr const char* kSeparator = "{|}";
 
-uint64_t recordOffset(uint64_t index) {
-    return ZAMDFileManager::kMagicLength + ZAMDFileManager::kRecordLength * index;
-}
+uint64_t recordOffset(uint64_t index) { return ZAMDFileManager::kMagicLength + ZAMDFileManager::kRecordLength * index; }
 
 }  // namespace
 
@@ -176,7 +173,8 @@ bool ZAMDFileManager::readSegmentProgress(uint32_t segmentIndex, uint32_t& value
         ++digits;
     }
     char* end = nullptr;
-    const unsigned long long number = std::isdigit(static_cast<unsigned char>(*digits)) ? std::strtoull(digits, &end, 10) : 0;
+    const unsigned long long number =
+        std::isdigit(static_cast<unsigned char>(*digits)) ? std::strtoull(digits, &end, 10) : 0;
     char canonical[sizeof record_] = {};
     if (end == nullptr || number > UINT32_MAX ||
         std::snprintf(canonical, sizeof canonical, "%20" PRIu32 "\n", static_cast<uint32_t>(number)) !=
@@ -247,8 +245,8 @@ bool ZAMDFileManager::parseHeaderString(const std::string& text, std::map<std::s
         return false;
     }
     // One pass over the block: a damaged file may hold millions of entries.
-    const std::string_view rest = std::string_view(text).substr(start + std::strlen(kHeadersStart),
-                                                                end - start - std::strlen(kHeadersStart));
+    const std::string_view rest =
+        std::string_view(text).substr(start + std::strlen(kHeadersStart), end - start - std::strlen(kHeadersStart));
     for (size_t cursor = 0;;) {
         const size_t entryStart = rest.find(kEntryStart, cursor);
         const size_t entryEnd = rest.find(kEntryEnd, cursor);

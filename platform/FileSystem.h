@@ -7,9 +7,9 @@
 namespace platform {
 
 enum class QuotaState {
-    None,     // no quota binds the user there (quotas off or unsupported, the path unreadable)
-    Limits,   // the limits below hold
-    Failed,   // the file system could not answer (osErrno tells why)
+    None,    // no quota binds the user there (quotas off or unsupported, the path unreadable)
+    Limits,  // the limits below hold
+    Failed,  // the file system could not answer (osErrno tells why)
 };
 
 // Which question to the file system failed: whether quotas are on, or the user's own record.

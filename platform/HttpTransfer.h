@@ -80,11 +80,11 @@ struct HttpTransferRequest {
 struct HttpHeaderEvent {
     enum class Kind { StatusLine, Field, End };
     Kind kind = Kind::Field;
-    bool proxyTunnel = false;     // part of the proxy's answer to CONNECT
-    long status = 0;              // StatusLine: the status code
-    std::string_view line;        // StatusLine: the whole line without CR LF
-    std::string_view name;        // Field: as the peer spelled it
-    std::string_view value;       // Field: leading and trailing blanks removed
+    bool proxyTunnel = false;  // part of the proxy's answer to CONNECT
+    long status = 0;           // StatusLine: the status code
+    std::string_view line;     // StatusLine: the whole line without CR LF
+    std::string_view name;     // Field: as the peer spelled it
+    std::string_view value;    // Field: leading and trailing blanks removed
 };
 
 // Returning false from a callback aborts the exchange (HttpFailure::Aborted).
@@ -110,10 +110,10 @@ enum class HttpFailure {
     ProxyAuthRequired,  // the proxy's CONNECT answer was 407
     ProxyRefused,       // the proxy's CONNECT answer was another non-2xx status
     TooManyRedirects,
-    BadUrl,             // malformed URL or a scheme other than http/https
-    AuthUnsupported,    // no authentication scheme the transport can answer, or login denied
-    TlsCertificate,     // the peer's certificate did not verify (tlsVerifyResult tells why)
-    Tls,                // any other TLS failure
+    BadUrl,           // malformed URL or a scheme other than http/https
+    AuthUnsupported,  // no authentication scheme the transport can answer, or login denied
+    TlsCertificate,   // the peer's certificate did not verify (tlsVerifyResult tells why)
+    Tls,              // any other TLS failure
     Other,
 };
 
@@ -139,12 +139,12 @@ struct HttpOutcome {
     HttpFailure failure = HttpFailure::None;
     HttpErrorDomain domain = HttpErrorDomain::None;
     int code = 0;
-    long status = 0;            // the final response's status; 0 when none arrived
-    long connectStatus = 0;     // the proxy's CONNECT answer; 0 when there was none
-    long tlsVerifyResult = 0;   // X509_V_OK (0) or the X509 verify error
-    int osErrno = 0;            // errno of the failed socket operation, when the transport knows it
-    int transportCode = 0;      // the transport's own result, for logs
-    std::string message;        // the transport's error text, for logs
+    long status = 0;                  // the final response's status; 0 when none arrived
+    long connectStatus = 0;           // the proxy's CONNECT answer; 0 when there was none
+    long tlsVerifyResult = 0;         // X509_V_OK (0) or the X509 verify error
+    int osErrno = 0;                  // errno of the failed socket operation, when the transport knows it
+    int transportCode = 0;            // the transport's own result, for logs
+    std::string message;              // the transport's error text, for logs
     HttpHeaderFields headers;         // the final response's fields, in order
     HttpHeaderFields connectHeaders;  // the proxy's last CONNECT answer's fields, in order
     std::uint64_t bodyBytes = 0;      // body bytes handed to the body callback

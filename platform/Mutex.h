@@ -139,8 +139,8 @@ public:
     // Waits until done() holds or `limit` passes; gives done()'s last answer. The analysis cannot
     // tie the caller's mutex to this parameter, so it checks done() where it is written instead.
     template <typename Rep, typename Period, typename Predicate>
-    bool waitFor(Mutex& mutex, const std::chrono::duration<Rep, Period>& limit, Predicate done) REQUIRES(mutex)
-        NO_THREAD_SAFETY_ANALYSIS {
+    bool waitFor(Mutex& mutex, const std::chrono::duration<Rep, Period>& limit, Predicate done)
+        REQUIRES(mutex) NO_THREAD_SAFETY_ANALYSIS {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!done()) {
             if (!waitUntil(mutex, deadline)) return done();

@@ -43,12 +43,11 @@ bool runProcess(const std::string& path, const std::vector<std::string>& argumen
 
 // As runProcess, with the child's standard output read to its end into output (at most
 // maxOutput bytes are kept; the rest is read and dropped so the child never blocks).
-bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments,
-                               std::string& output, int& exitStatus, size_t maxOutput = 16u << 20);
+bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments, std::string& output,
+                               int& exitStatus, size_t maxOutput = 16u << 20);
 
 // Starts the program in a session of its own and returns at once. A detached thread reaps
 // it, so no zombie is left and SIGCHLD is left alone.
-bool launchDetachedProcess(const std::string& path, const std::vector<std::string>& arguments,
-                           pid_t* pid = nullptr);
+bool launchDetachedProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t* pid = nullptr);
 
 }  // namespace platform

@@ -65,9 +65,8 @@ bool isIpv6Literal(std::string_view text) {
 }  // namespace
 
 bool Url::schemeIs(std::string_view name) const {
-    return scheme.size() == name.size() &&
-           std::equal(scheme.begin(), scheme.end(), name.begin(),
-                      [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
+    return scheme.size() == name.size() && std::equal(scheme.begin(), scheme.end(), name.begin(),
+                                                      [](char a, char b) { return lowerAscii(a) == lowerAscii(b); });
 }
 
 std::string Url::hostLowerCase() const {
@@ -111,7 +110,8 @@ Url splitUrl(std::string_view text) {
     if (!hostPort.empty() && hostPort.front() == '[') {
         url.bracketed = true;
         const std::size_t close = hostPort.find(']');
-        url.host = std::string(hostPort.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        url.host =
+            std::string(hostPort.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
         if (close != std::string_view::npos && close + 1 < hostPort.size() && hostPort[close + 1] == ':') {
             portColon = close + 1;
         }

@@ -24,14 +24,14 @@ struct Url {
     std::string authority;  // user info, host and port, the whole text between "//" and the path
     std::string userInfo;   // before the last "@" of the authority (it may hold ":" and "@")
     bool hasUserInfo = false;
-    std::string host;       // an IPv6 address without its brackets
+    std::string host;  // an IPv6 address without its brackets
     bool bracketed = false;
-    std::string portText;   // after the host's ":"; empty when there is none
-    std::uint16_t port = 0; // portText's value when it names 1 to 65535, else 0
-    std::string path;       // from its "/" up to "?" or "#"; empty when there is none
-    std::string query;      // after "?", up to "#"
+    std::string portText;    // after the host's ":"; empty when there is none
+    std::uint16_t port = 0;  // portText's value when it names 1 to 65535, else 0
+    std::string path;        // from its "/" up to "?" or "#"; empty when there is none
+    std::string query;       // after "?", up to "#"
     bool hasQuery = false;
-    std::string fragment;   // after "#"
+    std::string fragment;  // after "#"
     bool hasFragment = false;
 
     bool schemeIs(std::string_view name) const;

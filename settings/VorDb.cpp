@@ -164,30 +164,21 @@ OpdStatus opdStatusFromSqlite(int sqliteCode) {
     switch (sqliteCode & 0xff) {
         case SQLITE_OK:
         case SQLITE_ROW:
-        case SQLITE_DONE:
-            return OPD_SUCCESS;
-        case SQLITE_NOMEM:
-            return OPD_NO_MEMORY;
+        case SQLITE_DONE: return OPD_SUCCESS;
+        case SQLITE_NOMEM: return OPD_NO_MEMORY;
         case SQLITE_IOERR:
-        case SQLITE_FULL:
-            return OPD_IO_ERROR;
-        case SQLITE_CONSTRAINT:
-            return OPD_CONSTRAINT;
+        case SQLITE_FULL: return OPD_IO_ERROR;
+        case SQLITE_CONSTRAINT: return OPD_CONSTRAINT;
         case SQLITE_NOTFOUND:
-        case SQLITE_EMPTY:
-            return OPD_NOT_FOUND;
+        case SQLITE_EMPTY: return OPD_NOT_FOUND;
         case SQLITE_PERM:
         case SQLITE_READONLY:
         case SQLITE_CANTOPEN:
-        case SQLITE_AUTH:
-            return OPD_PERMISSION;
-        case SQLITE_BUSY:
-            return OPD_BUSY;
+        case SQLITE_AUTH: return OPD_PERMISSION;
+        case SQLITE_BUSY: return OPD_BUSY;
         case SQLITE_CORRUPT:
-        case SQLITE_NOTADB:
-            return OPD_CORRUPT;
-        default:
-            return OPD_FAILED;
+        case SQLITE_NOTADB: return OPD_CORRUPT;
+        default: return OPD_FAILED;
     }
 }
 
@@ -226,9 +217,8 @@ void createWhereClause(const std::string& domain, const std::string& subDomain, 
     }
     statement += "WHERE ";
     bool first = true;
-    for (const auto& [name, text] : {std::pair<const char*, const std::string&>{"domain", domain},
-                                     {"subDomain", subDomain},
-                                     {"key", key}}) {
+    for (const auto& [name, text] :
+         {std::pair<const char*, const std::string&>{"domain", domain}, {"subDomain", subDomain}, {"key", key}}) {
         if (text.empty()) {
             continue;
         }
@@ -284,7 +274,8 @@ OpdStatus vorDb::opd_openSession(const std::string& path) {
         status = opd_initDbWithPath(path, true);
     }
     if (statusCallsForRecreation(status) && deleteDatabaseFiles(path)) {
-        VOR_INFO(kComponent, "Deleted vor.db file with incorrect permissions now recreating one with default permissions");
+        VOR_INFO(kComponent,
+                 "Deleted vor.db file with incorrect permissions now recreating one with default permissions");
         status = opd_initDbWithPath(path, true);
     }
     return status;
@@ -386,13 +377,16 @@ OpdStatus vorDb::opd_createOPDSchema() {
     }
     if (status == OPD_SUCCESS) {
         status = executeGeneralSQLQuery(m_db,
-            std::string("INSERT OR REPLACE INTO ") + "vor_meta (key,value) VALUES ('schema_version','" +
-                kSchemaVersion + "')", nullptr);
+                                        std::string("INSERT OR REPLACE INTO ") +
+                                            "vor_meta (key,value) VALUES ('schema_version','" + kSchemaVersion + "')",
+                                        nullptr);
     }
     if (status == OPD_SUCCESS) {
         status = executeGeneralSQLQuery(m_db,
-            std::string("INSERT OR REPLACE INTO ") +
-                "vor_meta (key,value) VALUES ('schema_compatibility_version','" + kSchemaVersion + "')", nullptr);
+                                        std::string("INSERT OR REPLACE INTO ") +
+                                            "vor_meta (key,value) VALUES ('schema_compatibility_version','" +
+                                            kSchemaVersion + "')",
+                                        nullptr);
     }
     if (status != OPD_SUCCESS) {
         opd_rollbackTransaction(name);
@@ -419,7 +413,8 @@ OpdStatus vorDb::opd_updateOPDSchema() {
         return status;
     }
     if (std::atoi(schemaVersion.c_str()) < 1 || std::atoi(compatibilityVersion.c_str()) < 1) {
-        VOR_INFO(kComponent, "Db version is less than the version expected by library, functionality not implemented yet");
+        VOR_INFO(kComponent,
+                 "Db version is less than the version expected by library, functionality not implemented yet");
     } else {
         VOR_INFO(kComponent, "Schema version and schema compatibility version are same or greater than current\n");
     }
@@ -440,8 +435,8 @@ OpdStatus vorDb::opd_getOpdSchemaVersion(std::string& schemaVersion, std::string
     return status;
 }
 
-OpdStatus vorDb::opd_setValueWithFields(const std::string& domain, const std::string& subDomain,
-                                        const std::string& key, const std::string& value) {
+OpdStatus vorDb::opd_setValueWithFields(const std::string& domain, const std::string& subDomain, const std::string& key,
+                                        const std::string& value) {
     if (!opd_isInitialized()) {
         VOR_WARN(kComponent, "VOR db is not initialized in opd_setValueWithFields");
         return OPD_NOT_INITIALIZED;
@@ -456,10 +451,11 @@ OpdStatus vorDb::opd_setValueWithFields(const std::string& domain, const std::st
         VOR_ERROR(kComponent, "Failed in begin set transaction in opd_setValueWithFields with error as : %d", status);
         return OPD_TRANSACTION;
     }
-    status = executeGeneralSQLQuery(m_db,
+    status = executeGeneralSQLQuery(
+        m_db,
         std::string("INSERT OR REPLACE INTO ") + "vor_data (domain, subDomain, key, value) VALUES ('" +
-            sqlQuoted(domain) + "','" + sqlQuoted(subDomain) + "','" + sqlQuoted(key) + "','" + sqlQuoted(value) +
-            "')", nullptr);
+            sqlQuoted(domain) + "','" + sqlQuoted(subDomain) + "','" + sqlQuoted(key) + "','" + sqlQuoted(value) + "')",
+        nullptr);
     if (status == OPD_PERMISSION && m_RecreateFileOnPermIssue) {
         m_RecreateFileOnPermIssue = false;
         VOR_INFO(kComponent, "Permission issue while setting value in database");
@@ -470,7 +466,8 @@ OpdStatus vorDb::opd_setValueWithFields(const std::string& domain, const std::st
         }
         m_db = nullptr;
         if (deleteDatabaseFiles(m_dbPath)) {
-            VOR_INFO(kComponent, "Deleted vor.db file with incorrect permissions now recreating one with default permissions");
+            VOR_INFO(kComponent,
+                     "Deleted vor.db file with incorrect permissions now recreating one with default permissions");
             opd_initDbWithPath(m_dbPath, true);
         } else {
             VOR_ERROR(kComponent, "Failed in deleting the database file");
@@ -485,7 +482,8 @@ OpdStatus vorDb::opd_setValueWithFields(const std::string& domain, const std::st
         return status;
     }
     if (opd_endTransaction(name) != OPD_SUCCESS) {
-        VOR_ERROR(kComponent, "Failed in end set transaction in opd_setValueWithFields with error: %d", OPD_TRANSACTION);
+        VOR_ERROR(kComponent, "Failed in end set transaction in opd_setValueWithFields with error: %d",
+                  OPD_TRANSACTION);
         opd_rollbackTransaction(name);  // never leave the transaction open
         return OPD_TRANSACTION;
     }
@@ -633,8 +631,9 @@ OpdStatus vorDb::opd_tryDBDeleteRecreate() {
     }
     if (!deleteDatabaseFiles(m_dbPath)) {
         m_recreatePending = true;
-        VOR_INFO(kComponent,
-                 "Deletion of corrup vor.db file failed in opd_tryDBDeleteRecreate - there might be other open handles");
+        VOR_INFO(
+            kComponent,
+            "Deletion of corrup vor.db file failed in opd_tryDBDeleteRecreate - there might be other open handles");
         return OPD_CORRUPT;
     }
     VOR_INFO(kComponent, "Deleted corrupted vor.db file successfully in opd_tryDBDeleteRecreate");

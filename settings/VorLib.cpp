@@ -124,7 +124,10 @@ bool sessionUsable(VORLibStruct* ref) {
 
 // Empty names are refused before the store is touched.
 bool fieldsPresent(const char* domain, const char* subDomain, const char* key, const char* operation) {
-    const char* missing = *domain == '\0' ? "domain" : *subDomain == '\0' ? "sub domain" : *key == '\0' ? "key" : nullptr;
+    const char* missing = *domain == '\0'      ? "domain"
+                          : *subDomain == '\0' ? "sub domain"
+                          : *key == '\0'       ? "key"
+                                               : nullptr;
     if (missing != nullptr) {
         VOR_WARN(kComponent, "Invalid %s to %s", missing, operation);
         return false;
@@ -222,8 +225,8 @@ void* vor_createLibRef(const char* path) {
     return ref;
 }
 
-VORReturnCode vor_getValueForKey(void* inRef, const char* domain, const char* subDomain, const char* key,
-                                 char** outBuf, std::int32_t* ioSize, bool decrypt) {
+VORReturnCode vor_getValueForKey(void* inRef, const char* domain, const char* subDomain, const char* key, char** outBuf,
+                                 std::int32_t* ioSize, bool decrypt) {
     VOR_TRACE(kComponent, "Performing get value for Key ...in vor_getValueForKey");
     if (inRef == nullptr || domain == nullptr || subDomain == nullptr || key == nullptr || ioSize == nullptr ||
         (outBuf != nullptr && *outBuf == nullptr)) {

@@ -39,9 +39,7 @@ bool AsynchEventProcessor::finalize() {
     return true;
 }
 
-void testing::setStopWait(std::chrono::milliseconds wait) {
-    stopWaitMilliseconds.store(wait.count());
-}
+void testing::setStopWait(std::chrono::milliseconds wait) { stopWaitMilliseconds.store(wait.count()); }
 
 AsynchEventProcessor::AsynchEventProcessor() {
     wakeEvent = ZEZUUtils::EventUtils::CreateEvnt();

@@ -40,19 +40,13 @@ struct Endpoint {
 
 Endpoint endpointOf(DEZ_Environment environment) {
     switch (environment) {
-    case 1:
-        return {"dev.events.zarvo.example", kServicePath};
-    case 2:
-        return {"qa.events.zarvo.example", kServicePath};
-    case 3:
-        return {"qa.events.zarvo.example", "/hsmessaging/rest?env=qa2"};
-    case 4:
-    case 6:
-        return {"stage.events.zarvo.example", kServicePath};
-    case 5:
-        return {"stage.events.zarvo.example", "/hsmessaging/rest?env=PR-Prod"};
-    default:
-        return {"events.zarvo.example", kServicePath};
+        case 1: return {"dev.events.zarvo.example", kServicePath};
+        case 2: return {"qa.events.zarvo.example", kServicePath};
+        case 3: return {"qa.events.zarvo.example", "/hsmessaging/rest?env=qa2"};
+        case 4:
+        case 6: return {"stage.events.zarvo.example", kServicePath};
+        case 5: return {"stage.events.zarvo.example", "/hsmessaging/rest?env=PR-Prod"};
+        default: return {"events.zarvo.example", kServicePath};
     }
 }
 
@@ -301,9 +295,10 @@ int DEZManager::sendEvent(DEZData* data) {
     ZEZUUtils::XMLParser listParser;
     void* eventRoot = nullptr;
     void* listRoot = nullptr;
-    if (!event.toXMLString(eventXml) || !eventParser.initWithXMLString(eventXml) || !eventParser.getRootNode(eventRoot) ||
-        !listParser.initWithXMLString("<eventList/>") || !listParser.getRootNode(listRoot) ||
-        !listParser.addChildToNode(eventRoot, listRoot) || !listParser.getXMLString(document)) {
+    if (!event.toXMLString(eventXml) || !eventParser.initWithXMLString(eventXml) ||
+        !eventParser.getRootNode(eventRoot) || !listParser.initWithXMLString("<eventList/>") ||
+        !listParser.getRootNode(listRoot) || !listParser.addChildToNode(eventRoot, listRoot) ||
+        !listParser.getXMLString(document)) {
         dezLog(logger.load(), zezu::ERROR, "Error contructing raw xml to post to dez");
         return -6;
     }
@@ -362,8 +357,8 @@ std::string fetchWorkflowID() {
         return content.substr(0, kWorkflowIdLength);
     }
     std::string guid;
-    const std::string id = ::StringUtils::GUIDString(guid) && !guid.empty() ? "{" + guid + "}"
-                                                                                      : std::string(kDefaultWorkflowId);
+    const std::string id =
+        ::StringUtils::GUIDString(guid) && !guid.empty() ? "{" + guid + "}" : std::string(kDefaultWorkflowId);
     if (!filePath.empty()) {
         ZEZUUtils::FileUtils::CreateFileWithContentAtPath(filePath, id);  // a failed write still sends the id
     }

@@ -28,7 +28,8 @@ bool ProductInfo::initWithXMLPath(const std::string& source, bool isPath) {
         {"//product_info/product_name", &product_name, "Product name not specified in the product information file"},
     };
     for (const auto& field : optional) {
-        if (!parser.stringValueForXQuery(field.query, *field.value)) logger_.log(zezu::INFO, "", "", "%s", field.missing);
+        if (!parser.stringValueForXQuery(field.query, *field.value))
+            logger_.log(zezu::INFO, "", "", "%s", field.missing);
     }
     return true;
 }

@@ -53,10 +53,8 @@ public:
     int32_t takeUserAction();
     void setUserAction(int32_t code) { userAction.store(code); }
 
-    void setProxyCredentials(const std::string& user, const std::string& password)
-        EXCLUDES(credentialsLock_);
-    void copyProxyCredentials(std::string& user, std::string& password) const
-        EXCLUDES(credentialsLock_);
+    void setProxyCredentials(const std::string& user, const std::string& password) EXCLUDES(credentialsLock_);
+    void copyProxyCredentials(std::string& user, std::string& password) const EXCLUDES(credentialsLock_);
 
     std::atomic<bool> rememberCredentials{false};
     std::string tempFolderPath;

@@ -42,8 +42,8 @@ bool ZORWorkflowManager::init(ZORSessionProxy* session, ViewMediator* viewMediat
         logger_->warn("", "%s names nothing that exists; the locks use %s", bootstrap_seams::kLockKeyPathVariable,
                       lockKeyPath_.c_str());
     }
-    lockPollMicroseconds_ = bootstrap_seams::microsecondsFromEnvironment(
-        bootstrap_seams::kLockPollVariable, bootstrap_seams::kDefaultLockPollMicroseconds);
+    lockPollMicroseconds_ = bootstrap_seams::microsecondsFromEnvironment(bootstrap_seams::kLockPollVariable,
+                                                                         bootstrap_seams::kDefaultLockPollMicroseconds);
     finishPauseMicroseconds_ = bootstrap_seams::microsecondsFromEnvironment(
         bootstrap_seams::kFinishPauseVariable, bootstrap_seams::kDefaultFinishPauseMicroseconds);
     return true;
@@ -110,43 +110,36 @@ bool ZORWorkflowManager::dispatchUserAction() {
     worker_.check("ZORWorkflowManager");
     const int32_t code = session_->takeUserAction();
     switch (code) {
-    case user_action::kWaiting:
-        return false;
-    case user_action::kQuitAlias:
-    case user_action::kQuit:
-        quitRequest();
-        return false;
-    case user_action::kSubmitCredentials:
-        if (session_->state == bootstrap_state::kInstall) {
-            resumeInstall();
-        } else {
-            showErrorScreen(error_kind::kNone);
-            session_->subState = 6;
-        }
-        return true;
-    case user_action::kCancelCredentials:
-        session_->state = bootstrap_state::kInert;
-        showErrorScreen(error_kind::kProxyCancelled);
-        return true;
-    case user_action::kRetry:
-        onRetry();
-        return true;
-    case user_action::kConfirmQuit:
-        session_->state = bootstrap_state::kClose;
-        return true;
-    case user_action::kRejectQuit:
-        if (session_->errorKind == error_kind::kNone &&
-            (session_->state == bootstrap_state::kVersionFile || session_->state == bootstrap_state::kPackageDownload) &&
-            session_->subState == 5) {
-            session_->subState = 6;
-        } else if (session_->errorKind == error_kind::kRecoverable) {
-            // The warning stays up and keeps waiting for retry or quit; stepping again would
-            // redo the failed step without the user asking.
-            session_->setUserAction(user_action::kWaiting);
-        }
-        return false;
-    default:
-        return true;
+        case user_action::kWaiting: return false;
+        case user_action::kQuitAlias:
+        case user_action::kQuit: quitRequest(); return false;
+        case user_action::kSubmitCredentials:
+            if (session_->state == bootstrap_state::kInstall) {
+                resumeInstall();
+            } else {
+                showErrorScreen(error_kind::kNone);
+                session_->subState = 6;
+            }
+            return true;
+        case user_action::kCancelCredentials:
+            session_->state = bootstrap_state::kInert;
+            showErrorScreen(error_kind::kProxyCancelled);
+            return true;
+        case user_action::kRetry: onRetry(); return true;
+        case user_action::kConfirmQuit: session_->state = bootstrap_state::kClose; return true;
+        case user_action::kRejectQuit:
+            if (session_->errorKind == error_kind::kNone &&
+                (session_->state == bootstrap_state::kVersionFile ||
+                 session_->state == bootstrap_state::kPackageDownload) &&
+                session_->subState == 5) {
+                session_->subState = 6;
+            } else if (session_->errorKind == error_kind::kRecoverable) {
+                // The warning stays up and keeps waiting for retry or quit; stepping again would
+                // redo the failed step without the user asking.
+                session_->setUserAction(user_action::kWaiting);
+            }
+            return false;
+        default: return true;
     }
 }
 
@@ -204,69 +197,63 @@ std::string ZORWorkflowManager::text(const std::string& keyWithDefault) {
 void ZORWorkflowManager::showErrorScreen(int32_t kind, const std::string& errorText, bool showLink) {
     session_->errorKind = kind;
     switch (kind) {
-    case error_kind::kProxySheet:
-    case error_kind::kProxyCancelled:
-    case error_kind::kRecoverable:
-    case error_kind::kFatal:
-    case error_kind::kBootstrapFailure:
-    case error_kind::kOSTooOld:
-        // Before the window: the sheet blocks until answered, and an 8 stored after it would
-        // erase the answer.
-        session_->setUserAction(user_action::kWaiting);
-        break;
-    default:
-        break;
+        case error_kind::kProxySheet:
+        case error_kind::kProxyCancelled:
+        case error_kind::kRecoverable:
+        case error_kind::kFatal:
+        case error_kind::kBootstrapFailure:
+        case error_kind::kOSTooOld:
+            // Before the window: the sheet blocks until answered, and an 8 stored after it would
+            // erase the answer.
+            session_->setUserAction(user_action::kWaiting);
+            break;
+        default: break;
     }
     switch (kind) {
-    case error_kind::kProxySheet:
-        viewMediator_->showProxyDialog(
-            text("$$$/ZOR/AuthProxyErrorLabel=Please provide your proxy server username and password"),
-            text("$$$/ZOR/AuthProxyUsernameLabel=Username"), text("$$$/ZOR/AuthProxyPasswordLabel=Password"));
-        break;
-    case error_kind::kProxyCancelled:
-        viewMediator_->showFatalErrorScreen(
-            text("$$$/ZOR/ProxyAuthenticationString=Download cannot proceed without successful proxy "
-                 "authentication. Please provide valid proxy authentication to continue your setup."),
-            false);
-        break;
-    case error_kind::kRecoverable:
-        viewMediator_->showWarningErrorScreen(errorText, true);
-        break;
-    case error_kind::kFatal:
-        viewMediator_->showFatalErrorScreen(errorText, showLink);
-        break;
-    case error_kind::kBootstrapFailure:
-        viewMediator_->showFatalErrorScreen(
-            ZORUtils::replacePlaceholder(
-                text("$$$/ZOR/FatalErrorScreen=Sorry, the program is not responding correctly (Error code: "
-                     "@#<error number>@#). For troubleshooting tips, please visit our customer support page."),
-                "A12E2", ""),
-            true);
-        break;
-    case error_kind::kInstanceRunning:
-    case error_kind::kDeploymentLocked:
-        viewMediator_->showWarningErrorScreen(
-            text("$$$/ZOR/AnotherZORRunning=Another installer is currently running, which must be closed before "
-                 "installing this product. Please close or wait for other installers to complete."),
-            false);
-        break;
-    case error_kind::kOtherInstances:
-        viewMediator_->showWarningErrorScreen(
-            text("$$$/ZOR/WaitOrCloseOtherInstances=Other instances of Morvane Studio Packager are currently "
-                 "running which must be closed before installing this product. Please close or wait for them to "
-                 "complete."),
-            false);
-        break;
-    case error_kind::kOSTooOld:
-        viewMediator_->showFatalErrorScreen(
-            ZORUtils::replacePlaceholder(
-                text("$$$/ZOR/OSReqNotMet=OS does not meet the minimum system requirements for this installer. "
-                     "@#<version string>@# is the minimum required for installation."),
-                systemCheck_.getRequiredVersionString(), ""),
-            false);
-        break;
-    default:
-        break;
+        case error_kind::kProxySheet:
+            viewMediator_->showProxyDialog(
+                text("$$$/ZOR/AuthProxyErrorLabel=Please provide your proxy server username and password"),
+                text("$$$/ZOR/AuthProxyUsernameLabel=Username"), text("$$$/ZOR/AuthProxyPasswordLabel=Password"));
+            break;
+        case error_kind::kProxyCancelled:
+            viewMediator_->showFatalErrorScreen(
+                text("$$$/ZOR/ProxyAuthenticationString=Download cannot proceed without successful proxy "
+                     "authentication. Please provide valid proxy authentication to continue your setup."),
+                false);
+            break;
+        case error_kind::kRecoverable: viewMediator_->showWarningErrorScreen(errorText, true); break;
+        case error_kind::kFatal: viewMediator_->showFatalErrorScreen(errorText, showLink); break;
+        case error_kind::kBootstrapFailure:
+            viewMediator_->showFatalErrorScreen(
+                ZORUtils::replacePlaceholder(
+                    text("$$$/ZOR/FatalErrorScreen=Sorry, the program is not responding correctly (Error code: "
+                         "@#<error number>@#). For troubleshooting tips, please visit our customer support page."),
+                    "A12E2", ""),
+                true);
+            break;
+        case error_kind::kInstanceRunning:
+        case error_kind::kDeploymentLocked:
+            viewMediator_->showWarningErrorScreen(
+                text("$$$/ZOR/AnotherZORRunning=Another installer is currently running, which must be closed before "
+                     "installing this product. Please close or wait for other installers to complete."),
+                false);
+            break;
+        case error_kind::kOtherInstances:
+            viewMediator_->showWarningErrorScreen(
+                text("$$$/ZOR/WaitOrCloseOtherInstances=Other instances of Morvane Studio Packager are currently "
+                     "running which must be closed before installing this product. Please close or wait for them to "
+                     "complete."),
+                false);
+            break;
+        case error_kind::kOSTooOld:
+            viewMediator_->showFatalErrorScreen(
+                ZORUtils::replacePlaceholder(
+                    text("$$$/ZOR/OSReqNotMet=OS does not meet the minimum system requirements for this installer. "
+                         "@#<version string>@# is the minimum required for installation."),
+                    systemCheck_.getRequiredVersionString(), ""),
+                false);
+            break;
+        default: break;
     }
 }
 

@@ -106,8 +106,7 @@ public:
     static std::string versionFileURL(const std::string& zameeurl);
     // State 9's progress for a manifest state and its percent (below 0: size unknown);
     // none when the step shows nothing. Counts the unknown-size ticks.
-    static std::optional<float> transferProgress(int32_t manifestState, float percent,
-                                                 uint32_t& unknownSizeTicks);
+    static std::optional<float> transferProgress(int32_t manifestState, float percent, uint32_t& unknownSizeTicks);
 
 private:
     void threadProc();

@@ -82,22 +82,19 @@ std::string ZORWorkflowManager::versionFileURL(const std::string& zameeurl) {
 std::optional<float> ZORWorkflowManager::transferProgress(int32_t manifestState, float percent,
                                                           uint32_t& unknownSizeTicks) {
     switch (manifestState) {
-    case 1:
-        return 2.5f;
-    case 2:
-        return 5.0f;
-    case 3: {
-        float p = percent;
-        if (p < 0) {
-            p = static_cast<float>(unknownSizeTicks) / 36.0f;
-            if (unknownSizeTicks < kUnknownSizeTickLimit) {
-                ++unknownSizeTicks;
+        case 1: return 2.5f;
+        case 2: return 5.0f;
+        case 3: {
+            float p = percent;
+            if (p < 0) {
+                p = static_cast<float>(unknownSizeTicks) / 36.0f;
+                if (unknownSizeTicks < kUnknownSizeTickLimit) {
+                    ++unknownSizeTicks;
+                }
             }
+            return p * 65 / 100 + 5;
         }
-        return p * 65 / 100 + 5;
-    }
-    default:
-        return std::nullopt;
+        default: return std::nullopt;
     }
 }
 
@@ -139,55 +136,27 @@ bool ZORWorkflowManager::otherInstancesRunning() {
 void ZORWorkflowManager::stepStateMachine() {
     worker_.check("ZORWorkflowManager");
     switch (session_->state) {
-    case bootstrap_state::kInitialScreen:
-        stepInitialScreen();
-        break;
-    case bootstrap_state::kBootstrap:
-        stepBootstrap();
-        break;
-    case bootstrap_state::kInstanceLock:
-        stepInstanceLock();
-        break;
-    case bootstrap_state::kSystemCheck:
-        stepSystemCheck();
-        break;
-    case bootstrap_state::kDeploymentLocks:
-        stepDeploymentLocks();
-        break;
-    case bootstrap_state::kInstalledCheck:
-        stepInstalledCheck();
-        break;
-    case bootstrap_state::kVersionFile:
-        stepVersionFile();
-        break;
-    case bootstrap_state::kVersionCompare:
-        stepVersionCompare();
-        break;
-    case bootstrap_state::kPackageStart:
-        stepPackageStart();
-        break;
-    case bootstrap_state::kPackageDownload:
-        stepPackageDownload();
-        break;
-    case bootstrap_state::kLocksAfterDownload:
-        stepLocksAfterDownload();
-        break;
-    case bootstrap_state::kInstall:
-        stepInstall();
-        break;
-    case bootstrap_state::kInstallingNote:
-        // No step enters this state; it is kept for its number.
-        logger_->info("Installing latest Morvane Studio Packager");
-        break;
-    case bootstrap_state::kLaunch:
-        stepLaunch();
-        break;
-    case bootstrap_state::kClose:
-        stepClose();
-        break;
-    default:
-        // 10, 11, 12 (never entered) and the inert 18.
-        break;
+        case bootstrap_state::kInitialScreen: stepInitialScreen(); break;
+        case bootstrap_state::kBootstrap: stepBootstrap(); break;
+        case bootstrap_state::kInstanceLock: stepInstanceLock(); break;
+        case bootstrap_state::kSystemCheck: stepSystemCheck(); break;
+        case bootstrap_state::kDeploymentLocks: stepDeploymentLocks(); break;
+        case bootstrap_state::kInstalledCheck: stepInstalledCheck(); break;
+        case bootstrap_state::kVersionFile: stepVersionFile(); break;
+        case bootstrap_state::kVersionCompare: stepVersionCompare(); break;
+        case bootstrap_state::kPackageStart: stepPackageStart(); break;
+        case bootstrap_state::kPackageDownload: stepPackageDownload(); break;
+        case bootstrap_state::kLocksAfterDownload: stepLocksAfterDownload(); break;
+        case bootstrap_state::kInstall: stepInstall(); break;
+        case bootstrap_state::kInstallingNote:
+            // No step enters this state; it is kept for its number.
+            logger_->info("Installing latest Morvane Studio Packager");
+            break;
+        case bootstrap_state::kLaunch: stepLaunch(); break;
+        case bootstrap_state::kClose: stepClose(); break;
+        default:
+            // 10, 11, 12 (never entered) and the inert 18.
+            break;
     }
 }
 
@@ -316,39 +285,36 @@ void ZORWorkflowManager::stepInstalledCheck() {
 void ZORWorkflowManager::stepVersionFile() {
     const std::string localPath = session_->tempFolderPath + "/" + kVersionFileName;
     switch (session_->subState) {
-    case 6:
-        viewMediator_->showProgressScreen(text(kInstallPackageKey), false);
-        [[fallthrough]];
-    case 1: {
-        viewMediator_->enableQuitButton(false);
-        fileDownloader_.close();
-        std::string user;
-        std::string password;
-        session_->copyProxyCredentials(user, password);
-        fileDownloader_.setCookie(session_->productInfo.getCookie());
-        fileDownloader_.setDownloadPreference(kSegmentSize, user, password);
-        session_->subState = 2;
-        [[fallthrough]];
-    }
-    case 2: {
-        logger_->info("****Downloading MSP version info file****");
-        ZEZUUtils::FileUtils::DeleteFileAtPath(localPath, false);
-        const std::string url = versionFileURL(session_->productInfo.getZameeURL());
-        if (fileDownloader_.downloadFileSync(url, session_->tempFolderPath, kVersionFileName)) {
-            session_->versionFilePath = localPath;
-            session_->subState = 7;
-        } else {
-            reportFailure(fileDownloader_.getErrorType(), fileDownloader_.getExtendedErrorCode());
+        case 6: viewMediator_->showProgressScreen(text(kInstallPackageKey), false); [[fallthrough]];
+        case 1: {
+            viewMediator_->enableQuitButton(false);
+            fileDownloader_.close();
+            std::string user;
+            std::string password;
+            session_->copyProxyCredentials(user, password);
+            fileDownloader_.setCookie(session_->productInfo.getCookie());
+            fileDownloader_.setDownloadPreference(kSegmentSize, user, password);
+            session_->subState = 2;
+            [[fallthrough]];
         }
-        break;
-    }
-    case 7:
-        showErrorScreen(error_kind::kNone);
-        session_->subState = 0;
-        session_->state = bootstrap_state::kVersionCompare;
-        break;
-    default:
-        break;
+        case 2: {
+            logger_->info("****Downloading MSP version info file****");
+            ZEZUUtils::FileUtils::DeleteFileAtPath(localPath, false);
+            const std::string url = versionFileURL(session_->productInfo.getZameeURL());
+            if (fileDownloader_.downloadFileSync(url, session_->tempFolderPath, kVersionFileName)) {
+                session_->versionFilePath = localPath;
+                session_->subState = 7;
+            } else {
+                reportFailure(fileDownloader_.getErrorType(), fileDownloader_.getExtendedErrorCode());
+            }
+            break;
+        }
+        case 7:
+            showErrorScreen(error_kind::kNone);
+            session_->subState = 0;
+            session_->state = bootstrap_state::kVersionCompare;
+            break;
+        default: break;
     }
 }
 
@@ -407,57 +373,56 @@ void ZORWorkflowManager::stepPackageStart() {
 void ZORWorkflowManager::stepPackageDownload() {
     std::string title;
     switch (session_->subState) {
-    case 1:
-    case 2:
-        title = progressTitleForDownload();
-        sendEvent("MSP_BOOTSTRAP_DL_START");
-        session_->subState = 3;
-        [[fallthrough]];
-    case 3: {
-        viewMediator_->showProgressScreen(title, true);
-        if (!downloadManifest_.continueDownload()) {
-            handleResult();
+        case 1:
+        case 2:
+            title = progressTitleForDownload();
+            sendEvent("MSP_BOOTSTRAP_DL_START");
+            session_->subState = 3;
+            [[fallthrough]];
+        case 3: {
+            viewMediator_->showProgressScreen(title, true);
+            if (!downloadManifest_.continueDownload()) {
+                handleResult();
+                break;
+            }
+            lastManifestState_ = downloadManifest_.getState();
+            if (lastManifestState_ == 3) {
+                viewMediator_->enableQuitButton(true);
+            }
+            const float percent = lastManifestState_ == 3 ? downloadManifest_.getProgressPercent() : 0.0f;
+            if (const std::optional<float> shown = transferProgress(lastManifestState_, percent, unknownSizeTicks_)) {
+                viewMediator_->updateProgressPercent(*shown);
+            } else if (lastManifestState_ == 4) {
+                sendEvent("MSP_BOOTSTRAP_DL_END");
+                session_->state = bootstrap_state::kLocksAfterDownload;
+            } else if (lastManifestState_ != 6 && lastManifestState_ != 7) {
+                viewMediator_->enableQuitButton(false);
+            }
             break;
         }
-        lastManifestState_ = downloadManifest_.getState();
-        if (lastManifestState_ == 3) {
-            viewMediator_->enableQuitButton(true);
+        case 4:
+            // No step sets this sub-step; kept for its number.
+            if (downloadManifest_.pause()) {
+                session_->subState = 5;
+            } else {
+                handleResult();
+            }
+            break;
+        case 6: {
+            viewMediator_->showProgressScreen(progressTitleForDownload(), false);
+            std::string user;
+            std::string password;
+            session_->copyProxyCredentials(user, password);
+            downloadManifest_.setProxyCredentials(user, password, true);
+            downloadManifest_.resume();
+            session_->subState = 3;
+            break;
         }
-        const float percent = lastManifestState_ == 3 ? downloadManifest_.getProgressPercent() : 0.0f;
-        if (const std::optional<float> shown = transferProgress(lastManifestState_, percent, unknownSizeTicks_)) {
-            viewMediator_->updateProgressPercent(*shown);
-        } else if (lastManifestState_ == 4) {
-            sendEvent("MSP_BOOTSTRAP_DL_END");
+        case 7:
+            // No step sets this sub-step; kept for its number.
             session_->state = bootstrap_state::kLocksAfterDownload;
-        } else if (lastManifestState_ != 6 && lastManifestState_ != 7) {
-            viewMediator_->enableQuitButton(false);
-        }
-        break;
-    }
-    case 4:
-        // No step sets this sub-step; kept for its number.
-        if (downloadManifest_.pause()) {
-            session_->subState = 5;
-        } else {
-            handleResult();
-        }
-        break;
-    case 6: {
-        viewMediator_->showProgressScreen(progressTitleForDownload(), false);
-        std::string user;
-        std::string password;
-        session_->copyProxyCredentials(user, password);
-        downloadManifest_.setProxyCredentials(user, password, true);
-        downloadManifest_.resume();
-        session_->subState = 3;
-        break;
-    }
-    case 7:
-        // No step sets this sub-step; kept for its number.
-        session_->state = bootstrap_state::kLocksAfterDownload;
-        break;
-    default:
-        break;
+            break;
+        default: break;
     }
 }
 

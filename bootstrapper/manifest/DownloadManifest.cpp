@@ -187,8 +187,7 @@ bool DownloadManifest::parseManifest() {
 
 bool DownloadManifest::continueDownload() {
     switch (state_) {
-        case kManifestNotStarted:
-            return stepStartManifest();
+        case kManifestNotStarted: return stepStartManifest();
         case kManifestDownloading:
         case kValidationDownloading:
         case kAssetDownloading:
@@ -196,12 +195,9 @@ bool DownloadManifest::continueDownload() {
             if (state_ == kManifestDownloading) return stepManifest();
             if (state_ == kValidationDownloading) return stepValidation();
             return stepAsset();
-        case kRunningActions:
-            return stepActions();
-        case kActionsDone:
-            return stepNextAsset();
-        default:
-            return true;
+        case kRunningActions: return stepActions();
+        case kActionsDone: return stepNextAsset();
+        default: return true;
     }
 }
 
@@ -251,13 +247,9 @@ bool DownloadManifest::stepManifest() {
             baseURL_ = platform::directoryOfUrl(manifestURL_);
             return startValidationDownload(false);
         }
-        case kDownloaderFatalError:
-            logger_->warn("", "Manifest file could not be downloaded");
-            return hardFailure();
-        case kDownloaderUserActionableError:
-            return userFailure();
-        default:
-            return true;
+        case kDownloaderFatalError: logger_->warn("", "Manifest file could not be downloaded"); return hardFailure();
+        case kDownloaderUserActionableError: return userFailure();
+        default: return true;
     }
 }
 
@@ -295,17 +287,14 @@ bool DownloadManifest::stepValidation() {
                 downloader_.close();
                 return hardFailure();
             }
-            logger_->warn("", "Download of the asset number %u could not be started. Error type is %d, error code is %d",
+            logger_->warn("",
+                          "Download of the asset number %u could not be started. Error type is %d, error code is %d",
                           asset.getSequenceNo(), downloader_.getErrorType(), downloader_.getExtendedErrorCode());
             return softFailure();
         }
-        case kDownloaderFatalError:
-            logger_->warn("", "Signature file could not be downloaded");
-            return hardFailure();
-        case kDownloaderUserActionableError:
-            return userFailure();
-        default:
-            return true;
+        case kDownloaderFatalError: logger_->warn("", "Signature file could not be downloaded"); return hardFailure();
+        case kDownloaderUserActionableError: return userFailure();
+        default: return true;
     }
 }
 
@@ -317,25 +306,17 @@ bool DownloadManifest::stepAsset() {
             bytesDone_ += currentAsset_->second->getAssetSize();
             state_ = kRunningActions;
             return true;
-        case kDownloaderFatalError:
-            logger_->warn("", "Asset file could not be downloaded");
-            return hardFailure();
-        case kDownloaderUserActionableError:
-            return userFailure();
-        default:
-            return true;
+        case kDownloaderFatalError: logger_->warn("", "Asset file could not be downloaded"); return hardFailure();
+        case kDownloaderUserActionableError: return userFailure();
+        default: return true;
     }
 }
 
 bool DownloadManifest::stepActions() {
     switch (currentAsset_->second->runActions(lastActionType_, lastActionResult_)) {
-        case kActionDone:
-            state_ = kActionsDone;
-            return true;
-        case kActionFailed:
-            return hardFailure();
-        default:
-            return true;
+        case kActionDone: state_ = kActionsDone; return true;
+        case kActionFailed: return hardFailure();
+        default: return true;
     }
 }
 

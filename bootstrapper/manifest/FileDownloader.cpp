@@ -42,8 +42,7 @@ bool FileDownloader::setFileInfo(const std::string& url, const std::string& fold
     return ensureLibRef();
 }
 
-void FileDownloader::setDownloadPreference(uint32_t segmentSize, const std::string& user,
-                                           const std::string& password) {
+void FileDownloader::setDownloadPreference(uint32_t segmentSize, const std::string& user, const std::string& password) {
     preference_->segmentSize = segmentSize;
     preference_->proxyUser = user;
     preference_->proxyPassword = password;
@@ -102,7 +101,8 @@ void FileDownloader::releaseHandle() {
 bool FileDownloader::prepare() {
     if (status_.load() == kDownloaderIdle) {
         FileDownloaderHandle* created = nullptr;
-        if (!ensureLibRef() || createFileDownloader(&libRef_, &created) != flat(ManagerResult::Ok) || created == nullptr) {
+        if (!ensureLibRef() || createFileDownloader(&libRef_, &created) != flat(ManagerResult::Ok) ||
+            created == nullptr) {
             // No handle whose last error could be asked.
             errorType_.store(0);
             extendedErrorCode_.store(0);
@@ -154,8 +154,7 @@ bool FileDownloader::start() {
     return true;
 }
 
-bool FileDownloader::downloadFileSync(const std::string& url, const std::string& folder,
-                                      const std::string& fileName) {
+bool FileDownloader::downloadFileSync(const std::string& url, const std::string& folder, const std::string& fileName) {
     if (!setFileInfo(url, folder, fileName)) return false;
     if (!prepare() || !started_) return false;
     if (!start()) return false;
@@ -266,7 +265,6 @@ int FileDownloader::intercept(int eventType, void* data, int length) {
             if (progress.reportedState == 5) status_.store(kDownloaderComplete);
             return 0;
         }
-        default:
-            return 0;
+        default: return 0;
     }
 }

@@ -197,7 +197,8 @@ bool ValidatorBase::writeXML(const std::string& xmlPath) {
     if (!parser.initWithXMLString("<validationInfo/>") || !parser.getRootNode(root)) return false;
     void* segments = nullptr;
     bool built = parser.addChildToNode("segmentSize", std::to_string(segmentSize_), root) &&
-                 parser.addChildToNode("version", "1.0", root) && parser.addChildToNode("algorithm", algorithm_, root) &&
+                 parser.addChildToNode("version", "1.0", root) &&
+                 parser.addChildToNode("algorithm", algorithm_, root) &&
                  parser.addChildToNode("segmentCount", std::to_string(signatures_.size()), root) &&
                  parser.addChildToNode("lastSegmentSize", std::to_string(lastSegmentSize_), root) &&
                  parser.addChildToNode("segments", "", root, segments);

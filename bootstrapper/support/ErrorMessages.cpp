@@ -90,8 +90,8 @@ std::string resolve(const char* keyString, ZDictHandle dictionary, bool showLink
 
 }  // namespace
 
-bool resolveInstallError(std::string& text, int& actionType, int& resultCode, ZDictHandle dictionary,
-                         bool& showLink, const std::function<void()>& showSupportButton) {
+bool resolveInstallError(std::string& text, int& actionType, int& resultCode, ZDictHandle dictionary, bool& showLink,
+                         const std::function<void()>& showSupportButton) {
     showLink = false;
     std::string errorCode = kDefaultErrorCode;
     std::string key;
@@ -106,9 +106,7 @@ bool resolveInstallError(std::string& text, int& actionType, int& resultCode, ZD
                 break;
             case 502:
             case 100:
-            case -10:
-                key = kAdminError;
-                break;
+            case -10: key = kAdminError; break;
             case 503:
                 key = signCheckFailedKey();
                 if (showSupportButton) showSupportButton();
@@ -119,15 +117,9 @@ bool resolveInstallError(std::string& text, int& actionType, int& resultCode, ZD
                 key = kZAMInstallFailed;
                 showLink = true;
                 break;
-            case -2:
-                key = kMultipleInstError;
-                break;
-            case -17:
-                key = kAnotherMSIRunning;
-                break;
-            case -18:
-                key = kErrorDiskSpace;
-                break;
+            case -2: key = kMultipleInstError; break;
+            case -17: key = kAnotherMSIRunning; break;
+            case -18: key = kErrorDiskSpace; break;
             default:
                 key = kBSFatalErrorScreen;
                 showLink = true;

@@ -130,7 +130,8 @@ int launchProcess(const std::string& path, const std::vector<std::string>& argum
 bool getOSVersion(int version[3]) {
     auto found = platform::operatingSystemVersion();
     if (!found) {
-        Logger::getInstance()->logWarn(kComponent, "Failed to read the OS X version from the SystemVersion.plist file.");
+        Logger::getInstance()->logWarn(kComponent,
+                                       "Failed to read the OS X version from the SystemVersion.plist file.");
         return false;
     }
     version[0] = clampToInt(found->major);
@@ -138,7 +139,8 @@ bool getOSVersion(int version[3]) {
     version[2] = clampToInt(found->patch);
     const std::string text =
         std::to_string(version[0]) + "." + std::to_string(version[1]) + "." + std::to_string(version[2]);
-    Logger::getInstance()->logDebug(kComponent, "The OS X version from the SystemVersion.plist file (%s).", text.c_str());
+    Logger::getInstance()->logDebug(kComponent, "The OS X version from the SystemVersion.plist file (%s).",
+                                    text.c_str());
     return true;
 }
 

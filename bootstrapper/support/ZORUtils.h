@@ -48,8 +48,7 @@ public:
 
     // Replaces the first span from "@#<name>" to the next "@#" with value; the text unchanged
     // when there is no such span.
-    static std::string replacePlaceholder(const std::string& text, const std::string& value,
-                                          const std::string& name);
+    static std::string replacePlaceholder(const std::string& text, const std::string& value, const std::string& name);
 
     // Makes fileName one no file in folder has yet: "name.ext", then "name(1).ext", "name(2).ext"...
     static bool uniqueFileName(const std::string& folder, std::string& fileName);

@@ -21,8 +21,7 @@ zezu::Log_Level targetLevel(int verbosity) {
 }  // namespace
 
 Logger* Logger::getInstance() {
-    static Logger* const instance =
-        new Logger(platform::processHomeFolder().value_or(std::string()), kMutexProjectId);
+    static Logger* const instance = new Logger(platform::processHomeFolder().value_or(std::string()), kMutexProjectId);
     return instance;
 }
 
@@ -74,15 +73,12 @@ void Logger::setLogLevel(int verbosity, const char* name, const char* context1) 
     if (!name) return;
     char line[kMessageLimit];
     std::snprintf(line, sizeof line, "Build Version - %s", kBuildVersion);
-    sendMessageToZEZULogger(zezu::INFO, first.c_str(), second.c_str(), third.c_str(),
-                            third.c_str(), "", "", line);
+    sendMessageToZEZULogger(zezu::INFO, first.c_str(), second.c_str(), third.c_str(), third.c_str(), "", "", line);
     std::snprintf(line, sizeof line, "Logging Level verbosity Set  to %d", verbosity);
-    sendMessageToZEZULogger(zezu::INFO, first.c_str(), second.c_str(), third.c_str(),
-                            third.c_str(), "", "", line);
+    sendMessageToZEZULogger(zezu::INFO, first.c_str(), second.c_str(), third.c_str(), third.c_str(), "", "", line);
 }
 
-void Logger::logAt(Flag flag, zezu::Log_Level level, const char* component, const char* format,
-                   va_list arguments) {
+void Logger::logAt(Flag flag, zezu::Log_Level level, const char* component, const char* format, va_list arguments) {
     if (!enabled_[flag].load(std::memory_order_relaxed) || !format) return;
     char message[kMessageLimit];
     if (std::vsnprintf(message, sizeof message, format, arguments) < 0) message[0] = '\0';
@@ -95,8 +91,8 @@ void Logger::logAt(Flag flag, zezu::Log_Level level, const char* component, cons
         second = context2_;
         third = context3_;
     }
-    sendMessageToZEZULogger(level, first.c_str(), second.c_str(), third.c_str(),
-                            component ? component : "", "", "", message);
+    sendMessageToZEZULogger(level, first.c_str(), second.c_str(), third.c_str(), component ? component : "", "", "",
+                            message);
 }
 
 #define FACADE_FORWARD(flag, level)                       \
@@ -107,30 +103,17 @@ void Logger::logAt(Flag flag, zezu::Log_Level level, const char* component, cons
         va_end(arguments);                                \
     } while (false)
 
-void Logger::logTrace(const char* component, const char* format, ...) {
-    FACADE_FORWARD(kTrace, zezu::TRACE);
-}
-void Logger::logDebug(const char* component, const char* format, ...) {
-    FACADE_FORWARD(kDebug, zezu::DEBUG);
-}
-void Logger::logInfo(const char* component, const char* format, ...) {
-    FACADE_FORWARD(kInfo, zezu::INFO);
-}
-void Logger::logWarn(const char* component, const char* format, ...) {
-    FACADE_FORWARD(kWarn, zezu::WARN);
-}
-void Logger::logError(const char* component, const char* format, ...) {
-    FACADE_FORWARD(kError, zezu::ERROR);
-}
-void Logger::logFatal(const char* component, const char* format, ...) {
-    FACADE_FORWARD(kFatal, zezu::FATAL);
-}
+void Logger::logTrace(const char* component, const char* format, ...) { FACADE_FORWARD(kTrace, zezu::TRACE); }
+void Logger::logDebug(const char* component, const char* format, ...) { FACADE_FORWARD(kDebug, zezu::DEBUG); }
+void Logger::logInfo(const char* component, const char* format, ...) { FACADE_FORWARD(kInfo, zezu::INFO); }
+void Logger::logWarn(const char* component, const char* format, ...) { FACADE_FORWARD(kWarn, zezu::WARN); }
+void Logger::logError(const char* component, const char* format, ...) { FACADE_FORWARD(kError, zezu::ERROR); }
+void Logger::logFatal(const char* component, const char* format, ...) { FACADE_FORWARD(kFatal, zezu::FATAL); }
 
 #undef FACADE_FORWARD
 
-bool Logger::sendMessageToZEZULogger(zezu::Log_Level level, const char* s1, const char* s2,
-                                     const char* s3, const char* s4, const char* s5,
-                                     const char* s6, const char* message) {
+bool Logger::sendMessageToZEZULogger(zezu::Log_Level level, const char* s1, const char* s2, const char* s3,
+                                     const char* s4, const char* s5, const char* s6, const char* message) {
     // Lock order: this mutex, then the core's guard, then the file's lock.
     if (!semaphore_->lock()) return false;
     core_->log(kIdentifier, level, s1, s2, s3, s4, s5, s6, message, 0);

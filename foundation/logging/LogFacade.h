@@ -39,9 +39,8 @@ public:
     void logError(const char* component, const char* format, ...) ZEZU_PRINTF_FORMAT(3, 4);
     void logFatal(const char* component, const char* format, ...) ZEZU_PRINTF_FORMAT(3, 4);
 
-    bool sendMessageToZEZULogger(zezu::Log_Level level, const char* s1, const char* s2,
-                                 const char* s3, const char* s4, const char* s5, const char* s6,
-                                 const char* message);
+    bool sendMessageToZEZULogger(zezu::Log_Level level, const char* s1, const char* s2, const char* s3, const char* s4,
+                                 const char* s5, const char* s6, const char* message);
 
     // The messages the facade formats keep at most this many characters.
     static constexpr size_t kMessageLimit = 1023;
@@ -51,8 +50,8 @@ public:
 private:
     enum Flag { kTrace, kDebug, kInfo, kWarn, kError, kFatal, kFlagCount };
 
-    void logAt(Flag flag, zezu::Log_Level level, const char* component, const char* format,
-               va_list arguments) ZEZU_PRINTF_FORMAT(5, 0);
+    void logAt(Flag flag, zezu::Log_Level level, const char* component, const char* format, va_list arguments)
+        ZEZU_PRINTF_FORMAT(5, 0);
 
     std::unique_ptr<zezu::LogTargetDefault> target_;
     std::unique_ptr<LoggerSemaphore> semaphore_;

@@ -194,8 +194,7 @@ bool removeFileExtension(std::string& path) {
 }
 
 bool utilGetCurrentOSVersion(long& major, long& minor, long& patch) {
-    const std::optional<platform::OperatingSystemVersion> version =
-        platform::operatingSystemVersion();
+    const std::optional<platform::OperatingSystemVersion> version = platform::operatingSystemVersion();
     if (!version) return false;
     major = version->major;
     minor = version->minor;

@@ -23,9 +23,9 @@ public:
     virtual bool onRegisterTarget() = 0;
     virtual bool onUnregisterTarget() = 0;
     // arguments NULL: format is the message, written unchanged. Always gives true.
-    virtual bool writeLog(Log_Level level, const char* s1, const char* s2, const char* s3,
-                          const char* s4, const char* s5, const char* s6, const char* format,
-                          va_list* arguments, uint64_t timestamp) = 0;
+    virtual bool writeLog(Log_Level level, const char* s1, const char* s2, const char* s3, const char* s4,
+                          const char* s5, const char* s6, const char* format, va_list* arguments,
+                          uint64_t timestamp) = 0;
 
     bool setIdentifier(const char* identifier);
     const std::string& getIdentifier() const { return identifier_; }

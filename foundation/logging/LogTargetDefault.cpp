@@ -46,9 +46,7 @@ LogTargetDefault::~LogTargetDefault() {
     stream_.close();
 }
 
-bool LogTargetDefault::SetStreamHandle(LogFileStream& stream) {
-    return stream.openAppend(filePath_);
-}
+bool LogTargetDefault::SetStreamHandle(LogFileStream& stream) { return stream.openAppend(filePath_); }
 
 bool LogTargetDefault::SetStreamPath(const char* name) {
     std::string logs;
@@ -68,8 +66,7 @@ bool LogTargetDefault::WriteStream(const char* line) {
 
 bool LogTargetDefault::cleanFile() {
     stream_.close();
-    const int fd =
-        ::open(filePath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    const int fd = ::open(filePath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     ::close(fd);
     return true;
@@ -104,9 +101,9 @@ bool LogTargetDefault::onUnregisterTarget() {
     return true;
 }
 
-bool LogTargetDefault::writeLog(Log_Level level, const char* s1, const char* s2, const char* s3,
-                                const char* s4, const char* s5, const char* s6,
-                                const char* format, va_list* arguments, uint64_t timestamp) {
+bool LogTargetDefault::writeLog(Log_Level level, const char* s1, const char* s2, const char* s3, const char* s4,
+                                const char* s5, const char* s6, const char* format, va_list* arguments,
+                                uint64_t timestamp) {
     if (level < getLogLevel() || !lock_ || !format) return true;
     if (!lock_->wait()) return true;
 
@@ -158,20 +155,20 @@ std::string LogTargetDefault::getCurrentThreadID() const {
 
 const char* LogTargetDefault::getLogLevelString(Log_Level level) {
     switch (level) {
-    case TRACE: return "TRACE";
-    case DEBUG: return "DEBUG";
-    case INFO: return "INFO";
-    case WARN: return "WARN";
-    case ERROR: return "ERROR";
-    case FATAL: return "FATAL";
-    case NONE: return "NONE";
+        case TRACE: return "TRACE";
+        case DEBUG: return "DEBUG";
+        case INFO: return "INFO";
+        case WARN: return "WARN";
+        case ERROR: return "ERROR";
+        case FATAL: return "FATAL";
+        case NONE: return "NONE";
     }
     return "ALL";
 }
 
-void LogTargetDefault::formatLog(uint64_t timestamp, Log_Level level, const char* s1,
-                                 const char* s2, const char* s3, const char* s4, const char* s5,
-                                 const char* s6, const char* message, std::string& output) {
+void LogTargetDefault::formatLog(uint64_t timestamp, Log_Level level, const char* s1, const char* s2, const char* s3,
+                                 const char* s4, const char* s5, const char* s6, const char* message,
+                                 std::string& output) {
     char time[kTimeTextSize];
     getTimeStr(timestamp, time);
     if (carriesToken(message)) {
@@ -200,8 +197,7 @@ bool LogTargetDefault::SegmentLogFile(bool) {
     stream_.close();
     std::string copy = filePath_;
     // Without a time stamp the copy would be the log itself, truncated onto itself.
-    if (appendTimeStampToFile(copy) && copy != filePath_ &&
-        copyContentOfFileToFile(filePath_, copy)) {
+    if (appendTimeStampToFile(copy) && copy != filePath_ && copyContentOfFileToFile(filePath_, copy)) {
         cleanFile();
     }
     return SetStreamHandle(stream_);

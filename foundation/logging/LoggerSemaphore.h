@@ -28,6 +28,7 @@ public:
 private:
     platform::Mutex stateMutex_;
     platform::Mutex holderMutex_;  // held from lock() to unlock()
-    foundation::CountedSemaphoreLock set_ GUARDED_BY(stateMutex_){foundation::CountedSemaphoreLock::UserCount::UndoneAtExit};
+    foundation::CountedSemaphoreLock set_ GUARDED_BY(stateMutex_){
+        foundation::CountedSemaphoreLock::UserCount::UndoneAtExit};
     bool held_ GUARDED_BY(stateMutex_) = false;
 };

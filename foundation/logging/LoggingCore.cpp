@@ -41,24 +41,22 @@ bool LoggingCore::unregisterTarget(LogTargetBase* target) {
     return true;
 }
 
-void LoggingCore::log(const char* identifier, Log_Level level, const char* s1, const char* s2,
-                      const char* s3, const char* s4, const char* s5, const char* s6,
-                      const char* format, va_list arguments, uint64_t timestamp) {
+void LoggingCore::log(const char* identifier, Log_Level level, const char* s1, const char* s2, const char* s3,
+                      const char* s4, const char* s5, const char* s6, const char* format, va_list arguments,
+                      uint64_t timestamp) {
     va_list copy;
     va_copy(copy, arguments);
     dispatch(identifier, level, s1, s2, s3, s4, s5, s6, format, &copy, timestamp);
     va_end(copy);
 }
 
-void LoggingCore::log(const char* identifier, Log_Level level, const char* s1, const char* s2,
-                      const char* s3, const char* s4, const char* s5, const char* s6,
-                      const char* message, uint64_t timestamp) {
+void LoggingCore::log(const char* identifier, Log_Level level, const char* s1, const char* s2, const char* s3,
+                      const char* s4, const char* s5, const char* s6, const char* message, uint64_t timestamp) {
     dispatch(identifier, level, s1, s2, s3, s4, s5, s6, message, nullptr, timestamp);
 }
 
-void LoggingCore::dispatch(const char* identifier, Log_Level level, const char* s1,
-                           const char* s2, const char* s3, const char* s4, const char* s5,
-                           const char* s6, const char* format, va_list* arguments,
+void LoggingCore::dispatch(const char* identifier, Log_Level level, const char* s1, const char* s2, const char* s3,
+                           const char* s4, const char* s5, const char* s6, const char* format, va_list* arguments,
                            uint64_t timestamp) {
     if (!identifier) return;
     gate_.lock();

@@ -30,21 +30,19 @@ public:
     bool unregisterTarget(LogTargetBase* target) EXCLUDES(gate_, guard_);
 
     // Each target of the identifier gets its own copy of the argument list.
-    void log(const char* identifier, Log_Level level, const char* s1, const char* s2,
-             const char* s3, const char* s4, const char* s5, const char* s6, const char* format,
-             va_list arguments, uint64_t timestamp);
+    void log(const char* identifier, Log_Level level, const char* s1, const char* s2, const char* s3, const char* s4,
+             const char* s5, const char* s6, const char* format, va_list arguments, uint64_t timestamp);
     // Writes the message as it is, without format expansion.
-    void log(const char* identifier, Log_Level level, const char* s1, const char* s2,
-             const char* s3, const char* s4, const char* s5, const char* s6, const char* message,
-             uint64_t timestamp);
+    void log(const char* identifier, Log_Level level, const char* s1, const char* s2, const char* s3, const char* s4,
+             const char* s5, const char* s6, const char* message, uint64_t timestamp);
 
 private:
     LoggingCore() = default;
     ~LoggingCore() = default;
 
-    void dispatch(const char* identifier, Log_Level level, const char* s1, const char* s2,
-                  const char* s3, const char* s4, const char* s5, const char* s6,
-                  const char* format, va_list* arguments, uint64_t timestamp) EXCLUDES(gate_, guard_);
+    void dispatch(const char* identifier, Log_Level level, const char* s1, const char* s2, const char* s3,
+                  const char* s4, const char* s5, const char* s6, const char* format, va_list* arguments,
+                  uint64_t timestamp) EXCLUDES(gate_, guard_);
 
     // Registration holds gate_ while it waits for the exclusive guard, and dispatch passes
     // gate_ before taking the guard shared: without it, threads that log all the time would

@@ -1,8 +1,8 @@
 // Auto-reset events: one thread sets, another waits with an optional time-out.
 #include "foundation/utils/EventUtils.h"
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <limits>
 #include <new>
 
@@ -29,8 +29,7 @@ struct timespec deadlineAfter(int64_t milliseconds) {
     constexpr int64_t kMaxSeconds = int64_t{1} << 40;  // about 35000 years
     int64_t seconds = milliseconds / 1000;
     long nanoseconds = static_cast<long>(milliseconds % 1000) * 1000000L + now.tv_nsec;
-    if (seconds > kMaxSeconds)
-        seconds = kMaxSeconds;
+    if (seconds > kMaxSeconds) seconds = kMaxSeconds;
     seconds += now.tv_sec;
     if (nanoseconds >= 1000000000L) {
         nanoseconds -= 1000000000L;
@@ -88,8 +87,7 @@ void ZEZUEventsIntl::SetEvntIntl() {
 }
 
 int ZEZUEventsIntl::WaitforEvntIntl(int64_t milliseconds) {
-    if (milliseconds < 0 && milliseconds != -1)
-        milliseconds = 0;
+    if (milliseconds < 0 && milliseconds != -1) milliseconds = 0;
     pthread_mutex_lock(&mutex_);
     int result = 0;
     if (unsignalled_) {
@@ -114,8 +112,7 @@ int ZEZUEventsIntl::WaitforEvntIntl(int64_t milliseconds) {
             }
         }
         // A set that raced the time-out or the error is here now: take it.
-        if (!unsignalled_)
-            result = 0;
+        if (!unsignalled_) result = 0;
     }
     // Consumed under the same lock as the wait: a later set survives to the next wait.
     unsignalled_ = true;
@@ -124,8 +121,7 @@ int ZEZUEventsIntl::WaitforEvntIntl(int64_t milliseconds) {
 }
 
 void ZEZUEventsIntl::CloseHandleIntl() {
-    if (!initialised_)
-        return;
+    if (!initialised_) return;
     pthread_cond_destroy(&condition_);
     pthread_mutex_destroy(&mutex_);
     initialised_ = false;
@@ -133,8 +129,7 @@ void ZEZUEventsIntl::CloseHandleIntl() {
 
 ZEZU_Event_t EventUtils::CreateEvnt() {
     auto* event = new (std::nothrow) ZEZUEventsIntl();
-    if (!event)
-        return nullptr;
+    if (!event) return nullptr;
     if (!event->CreateEvntIntl()) {
         logMessage(nullptr, zezu::WARN, kClassName, "Failed in CreateEvnt");
         delete event;

@@ -123,16 +123,15 @@ platform::HttpHeaderFields requestFields(const HTTPRequest& request) {
 // OpenSSL's X509_V_ERR_* numbers.
 HTTPResult certificateResult(long verifyResult) {
     switch (verifyResult) {
-    case 18:  // self-signed leaf
-    case 19:  // self-signed root in the chain
-        return HTTPResult::CertificateSelfSigned;
-    case 20:  // unable to get the local issuer
-    case 2:   // unable to get the issuer
-        return HTTPResult::CertificateIssuerUnknown;
-    case 10:  // expired
-        return HTTPResult::CertificateExpired;
-    default:
-        return HTTPResult::StreamError;
+        case 18:  // self-signed leaf
+        case 19:  // self-signed root in the chain
+            return HTTPResult::CertificateSelfSigned;
+        case 20:  // unable to get the local issuer
+        case 2:   // unable to get the issuer
+            return HTTPResult::CertificateIssuerUnknown;
+        case 10:  // expired
+            return HTTPResult::CertificateExpired;
+        default: return HTTPResult::StreamError;
     }
 }
 
@@ -142,20 +141,19 @@ HTTPResult certificateResult(long verifyResult) {
 std::optional<HTTPResult> httpResultFromFlat(int32_t value) {
     const auto candidate = static_cast<HTTPResult>(value);
     switch (candidate) {
-    case HTTPResult::Done:
-    case HTTPResult::TimedOut:
-    case HTTPResult::InvalidArguments:
-    case HTTPResult::NotIssued:
-    case HTTPResult::PosixStreamError:
-    case HTTPResult::NameResolutionError:
-    case HTTPResult::HttpStreamError:
-    case HTTPResult::StreamError:
-    case HTTPResult::CertificateSelfSigned:
-    case HTTPResult::CertificateIssuerUnknown:
-    case HTTPResult::CertificateExpired:
-    case HTTPResult::ProxyAuthenticationRequired:
-    case HTTPResult::ProxyCredentialsRefused:
-        return candidate;
+        case HTTPResult::Done:
+        case HTTPResult::TimedOut:
+        case HTTPResult::InvalidArguments:
+        case HTTPResult::NotIssued:
+        case HTTPResult::PosixStreamError:
+        case HTTPResult::NameResolutionError:
+        case HTTPResult::HttpStreamError:
+        case HTTPResult::StreamError:
+        case HTTPResult::CertificateSelfSigned:
+        case HTTPResult::CertificateIssuerUnknown:
+        case HTTPResult::CertificateExpired:
+        case HTTPResult::ProxyAuthenticationRequired:
+        case HTTPResult::ProxyCredentialsRefused: return candidate;
     }
     return std::nullopt;
 }
@@ -324,50 +322,43 @@ int32_t HTTPConnector::performRequestOnRunLoop(const HTTPRequest& request, Attem
     bool atEnd = false;
     const bool tunnelRefused = attempt.tunnelRefused();
     switch (outcome.failure) {
-    case HttpFailure::None:
-    case HttpFailure::ProxyAuthRequired:
-    case HttpFailure::ProxyRefused:
-        atEnd = true;
-        break;
-    case HttpFailure::Cancelled:
-    case HttpFailure::Aborted:
-        result = flat(HTTPResult::NotIssued);
-        break;
-    case HttpFailure::TimedOut:
-    case HttpFailure::ConnectTimedOut:
-    case HttpFailure::Stalled:
-        result = flat(transfer.cancelRequested() ? HTTPResult::NotIssued : HTTPResult::TimedOut);
-        break;
-    case HttpFailure::BadUrl:
-        result = flat(HTTPResult::NotIssued);  // the request could not even be made
-        break;
-    default:
-        logMessage(logger, zezu::ERROR, kClassName, "Stream error: %d, %d", static_cast<int>(outcome.domain),
-                   outcome.code);
-        switch (outcome.domain) {
-        case platform::HttpErrorDomain::Posix:
-            result = flat(HTTPResult::PosixStreamError);
+        case HttpFailure::None:
+        case HttpFailure::ProxyAuthRequired:
+        case HttpFailure::ProxyRefused: atEnd = true; break;
+        case HttpFailure::Cancelled:
+        case HttpFailure::Aborted: result = flat(HTTPResult::NotIssued); break;
+        case HttpFailure::TimedOut:
+        case HttpFailure::ConnectTimedOut:
+        case HttpFailure::Stalled:
+            result = flat(transfer.cancelRequested() ? HTTPResult::NotIssued : HTTPResult::TimedOut);
             break;
-        case platform::HttpErrorDomain::NameResolution:
-            result = flat(HTTPResult::NameResolutionError);
-            break;
-        case platform::HttpErrorDomain::Http:
-            result = flat(outcome.failure == HttpFailure::ResolveProxy ? HTTPResult::NameResolutionError
-                                                                       : HTTPResult::HttpStreamError);
-            break;
-        case platform::HttpErrorDomain::Tls:
-            result = flat(outcome.failure == HttpFailure::TlsCertificate ? certificateResult(outcome.tlsVerifyResult)
-                                                                         : HTTPResult::StreamError);
+        case HttpFailure::BadUrl:
+            result = flat(HTTPResult::NotIssued);  // the request could not even be made
             break;
         default:
-            result = flat(HTTPResult::StreamError);
+            logMessage(logger, zezu::ERROR, kClassName, "Stream error: %d, %d", static_cast<int>(outcome.domain),
+                       outcome.code);
+            switch (outcome.domain) {
+                case platform::HttpErrorDomain::Posix: result = flat(HTTPResult::PosixStreamError); break;
+                case platform::HttpErrorDomain::NameResolution: result = flat(HTTPResult::NameResolutionError); break;
+                case platform::HttpErrorDomain::Http:
+                    result = flat(outcome.failure == HttpFailure::ResolveProxy ? HTTPResult::NameResolutionError
+                                                                               : HTTPResult::HttpStreamError);
+                    break;
+                case platform::HttpErrorDomain::Tls:
+                    result =
+                        flat(outcome.failure == HttpFailure::TlsCertificate ? certificateResult(outcome.tlsVerifyResult)
+                                                                            : HTTPResult::StreamError);
+                    break;
+                default: result = flat(HTTPResult::StreamError); break;
+            }
             break;
-        }
-        break;
     }
     const bool stillOpen = result == flat(HTTPResult::TimedOut) || result == flat(HTTPResult::NotIssued);
     logMessage(logger, zezu::DEBUG, kClassName, "HTTP stream status received: %d.",
-               atEnd ? kStreamAtEnd : stillOpen ? kStreamOpen : kStreamError);
+               atEnd       ? kStreamAtEnd
+               : stillOpen ? kStreamOpen
+                           : kStreamError);
 
     const platform::HttpHeaderFields& answerFields = attempt.answerFields();
     if (atEnd) {

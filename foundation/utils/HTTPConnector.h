@@ -34,14 +34,14 @@ std::optional<HTTPResult> httpResultFromFlat(int32_t value);
 
 // All fields start empty, 0 or false.
 struct HTTPRequest {
-    std::string baseURL;  // scheme and host, no trailing "/"; must not be empty
-    std::string path;     // from the first "/" after host and port, query included
-    std::string method;   // must not be empty; "POST" and "PUT" carry the body
+    std::string baseURL;                         // scheme and host, no trailing "/"; must not be empty
+    std::string path;                            // from the first "/" after host and port, query included
+    std::string method;                          // must not be empty; "POST" and "PUT" carry the body
     std::map<std::string, std::string> headers;  // exact, case-sensitive names
     std::string body;
-    int32_t timeout = 0;  // seconds for the whole exchange; 0 or less: times out at once
-    int32_t port = 0;     // 0: no port in the URL
-    bool useGzip = false; // ask for a compressed answer
+    int32_t timeout = 0;   // seconds for the whole exchange; 0 or less: times out at once
+    int32_t port = 0;      // 0: no port in the URL
+    bool useGzip = false;  // ask for a compressed answer
 };
 
 class HTTPConnector {

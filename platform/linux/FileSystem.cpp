@@ -29,10 +29,8 @@ bool meansNoQuota(int errorNumber) {
         case ENOTBLK:
         case ENODEV:
         case ENOENT:
-        case EINVAL:
-            return true;
-        default:
-            return false;
+        case EINVAL: return true;
+        default: return false;
     }
 }
 

@@ -105,45 +105,30 @@ const std::string* findHeader(const HttpHeaderFields& fields, std::string_view n
 std::pair<HttpErrorDomain, int> errorDomainOf(HttpFailure failure, int osErrno, long tlsVerifyResult,
                                               long connectStatus, int curlCode) {
     switch (failure) {
-    case HttpFailure::None:
-        return {HttpErrorDomain::None, 0};
-    case HttpFailure::Cancelled:
-    case HttpFailure::Aborted:
-        return {HttpErrorDomain::Posix, ECANCELED};
-    case HttpFailure::TimedOut:
-    case HttpFailure::ConnectTimedOut:
-    case HttpFailure::Stalled:
-        return {HttpErrorDomain::Posix, ETIMEDOUT};
-    case HttpFailure::ResolveHost:
-        return {HttpErrorDomain::NameResolution, EAI_NONAME};
-    case HttpFailure::ResolveProxy:
-        return {HttpErrorDomain::Http, kHttpProxyUnreachable};
-    case HttpFailure::Connect:
-        return {HttpErrorDomain::Posix, osErrno != 0 ? osErrno : ECONNREFUSED};
-    case HttpFailure::Send:
-    case HttpFailure::Receive:
-        return {HttpErrorDomain::Posix, osErrno != 0 ? osErrno : ECONNRESET};
-    case HttpFailure::GotNothing:
-    case HttpFailure::PartialBody:
-        return {HttpErrorDomain::Http, kHttpConnectionDropped};
-    case HttpFailure::BadReply:
-        return {HttpErrorDomain::Http, kHttpBadReply};
-    case HttpFailure::ProxyAuthRequired:
-        return {HttpErrorDomain::Http, 407};
-    case HttpFailure::ProxyRefused:
-        return {HttpErrorDomain::Http, connectStatus != 0 ? static_cast<int>(connectStatus) : kHttpProxyUnreachable};
-    case HttpFailure::TooManyRedirects:
-        return {HttpErrorDomain::Http, kHttpRedirectLoop};
-    case HttpFailure::BadUrl:
-        return {HttpErrorDomain::Http, kHttpBadUrl};
-    case HttpFailure::AuthUnsupported:
-        return {HttpErrorDomain::Http, kHttpAuthUnsupported};
-    case HttpFailure::TlsCertificate:
-        return {HttpErrorDomain::Tls, static_cast<int>(tlsVerifyResult)};
-    case HttpFailure::Tls:
-        return {HttpErrorDomain::Tls, 0};
-    case HttpFailure::Other:
-        break;
+        case HttpFailure::None: return {HttpErrorDomain::None, 0};
+        case HttpFailure::Cancelled:
+        case HttpFailure::Aborted: return {HttpErrorDomain::Posix, ECANCELED};
+        case HttpFailure::TimedOut:
+        case HttpFailure::ConnectTimedOut:
+        case HttpFailure::Stalled: return {HttpErrorDomain::Posix, ETIMEDOUT};
+        case HttpFailure::ResolveHost: return {HttpErrorDomain::NameResolution, EAI_NONAME};
+        case HttpFailure::ResolveProxy: return {HttpErrorDomain::Http, kHttpProxyUnreachable};
+        case HttpFailure::Connect: return {HttpErrorDomain::Posix, osErrno != 0 ? osErrno : ECONNREFUSED};
+        case HttpFailure::Send:
+        case HttpFailure::Receive: return {HttpErrorDomain::Posix, osErrno != 0 ? osErrno : ECONNRESET};
+        case HttpFailure::GotNothing:
+        case HttpFailure::PartialBody: return {HttpErrorDomain::Http, kHttpConnectionDropped};
+        case HttpFailure::BadReply: return {HttpErrorDomain::Http, kHttpBadReply};
+        case HttpFailure::ProxyAuthRequired: return {HttpErrorDomain::Http, 407};
+        case HttpFailure::ProxyRefused:
+            return {HttpErrorDomain::Http,
+                    connectStatus != 0 ? static_cast<int>(connectStatus) : kHttpProxyUnreachable};
+        case HttpFailure::TooManyRedirects: return {HttpErrorDomain::Http, kHttpRedirectLoop};
+        case HttpFailure::BadUrl: return {HttpErrorDomain::Http, kHttpBadUrl};
+        case HttpFailure::AuthUnsupported: return {HttpErrorDomain::Http, kHttpAuthUnsupported};
+        case HttpFailure::TlsCertificate: return {HttpErrorDomain::Tls, static_cast<int>(tlsVerifyResult)};
+        case HttpFailure::Tls: return {HttpErrorDomain::Tls, 0};
+        case HttpFailure::Other: break;
     }
     return {HttpErrorDomain::Other, curlCode};
 }
@@ -205,7 +190,8 @@ void HttpTransfer::start() {
     }
     started_ = true;
     const auto now = std::chrono::steady_clock::now();
-    deadlineAt_ = request_.deadline.count() > 0 ? now + request_.deadline : std::chrono::steady_clock::time_point::max();
+    deadlineAt_ =
+        request_.deadline.count() > 0 ? now + request_.deadline : std::chrono::steady_clock::time_point::max();
     if (!curl_->multi || !curl_->easy) {
         finishWith(HttpFailure::Other);
         return;
@@ -227,17 +213,13 @@ void HttpTransfer::start() {
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
 
     switch (request_.method) {
-    case HttpMethod::Head:
-        curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
-        break;
-    case HttpMethod::Post:
-        curl_easy_setopt(easy, CURLOPT_POST, 1L);
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()));
-        curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request_.body.data());
-        break;
-    case HttpMethod::Get:
-        curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
-        break;
+        case HttpMethod::Head: curl_easy_setopt(easy, CURLOPT_NOBODY, 1L); break;
+        case HttpMethod::Post:
+            curl_easy_setopt(easy, CURLOPT_POST, 1L);
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request_.body.size()));
+            curl_easy_setopt(easy, CURLOPT_POSTFIELDS, request_.body.data());
+            break;
+        case HttpMethod::Get: curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L); break;
     }
     if (!request_.methodName.empty()) {
         curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, request_.methodName.c_str());
@@ -460,84 +442,55 @@ void HttpTransfer::finish(int curlResult) {
 
     HttpFailure failure = HttpFailure::Other;
     switch (static_cast<CURLcode>(curlResult)) {
-    case CURLE_OK:
-        failure = HttpFailure::None;
-        break;
-    case CURLE_WRITE_ERROR:
-    case CURLE_ABORTED_BY_CALLBACK:
-        failure = HttpFailure::Aborted;
-        break;
-    case CURLE_COULDNT_RESOLVE_HOST:
-        failure = HttpFailure::ResolveHost;
-        break;
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        failure = HttpFailure::ResolveProxy;
-        break;
-    case CURLE_COULDNT_CONNECT:
-        failure = HttpFailure::Connect;
-        break;
-    case CURLE_OPERATION_TIMEDOUT: {
-        curl_off_t pretransfer = 0;
-        curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
-        if (request_.lowSpeedTime.count() > 0 && outcome_.message.find("too slow") != std::string::npos) {
-            failure = HttpFailure::Stalled;
-        } else if (pretransfer == 0) {
-            failure = HttpFailure::ConnectTimedOut;
-        } else {
-            failure = HttpFailure::TimedOut;
+        case CURLE_OK: failure = HttpFailure::None; break;
+        case CURLE_WRITE_ERROR:
+        case CURLE_ABORTED_BY_CALLBACK: failure = HttpFailure::Aborted; break;
+        case CURLE_COULDNT_RESOLVE_HOST: failure = HttpFailure::ResolveHost; break;
+        case CURLE_COULDNT_RESOLVE_PROXY: failure = HttpFailure::ResolveProxy; break;
+        case CURLE_COULDNT_CONNECT: failure = HttpFailure::Connect; break;
+        case CURLE_OPERATION_TIMEDOUT: {
+            curl_off_t pretransfer = 0;
+            curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+            if (request_.lowSpeedTime.count() > 0 && outcome_.message.find("too slow") != std::string::npos) {
+                failure = HttpFailure::Stalled;
+            } else if (pretransfer == 0) {
+                failure = HttpFailure::ConnectTimedOut;
+            } else {
+                failure = HttpFailure::TimedOut;
+            }
+            break;
         }
-        break;
-    }
-    case CURLE_SEND_ERROR:
-        failure = HttpFailure::Send;
-        break;
-    case CURLE_RECV_ERROR:
-        failure = HttpFailure::Receive;
-        break;
-    case CURLE_GOT_NOTHING:
-        failure = HttpFailure::GotNothing;
-        break;
-    case CURLE_PARTIAL_FILE:
-        failure = HttpFailure::PartialBody;
-        break;
-    case CURLE_WEIRD_SERVER_REPLY:
-        failure = HttpFailure::BadReply;
-        break;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        // Also what libcurl says of an answer without a status line ("HTTP/0.9").
-        failure = outcome_.message.find("HTTP/0.9") != std::string::npos ? HttpFailure::BadReply : HttpFailure::BadUrl;
-        break;
-    case CURLE_URL_MALFORMAT:
-        failure = HttpFailure::BadUrl;
-        break;
-    case CURLE_TOO_MANY_REDIRECTS:
-        failure = HttpFailure::TooManyRedirects;
-        break;
-    case CURLE_LOGIN_DENIED:
-    case CURLE_AUTH_ERROR:
-        failure = HttpFailure::AuthUnsupported;
-        break;
-    case CURLE_PEER_FAILED_VERIFICATION:
-        failure = HttpFailure::TlsCertificate;
-        break;
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ENGINE_NOTFOUND:
-    case CURLE_SSL_ENGINE_SETFAILED:
-    case CURLE_SSL_SHUTDOWN_FAILED:
-    case CURLE_SSL_CRL_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_SSL_CLIENTCERT:
-    case CURLE_USE_SSL_FAILED:
-        failure = outcome_.tlsVerifyResult != 0 ? HttpFailure::TlsCertificate : HttpFailure::Tls;
-        break;
-    default:
-        failure = HttpFailure::Other;
-        break;
+        case CURLE_SEND_ERROR: failure = HttpFailure::Send; break;
+        case CURLE_RECV_ERROR: failure = HttpFailure::Receive; break;
+        case CURLE_GOT_NOTHING: failure = HttpFailure::GotNothing; break;
+        case CURLE_PARTIAL_FILE: failure = HttpFailure::PartialBody; break;
+        case CURLE_WEIRD_SERVER_REPLY: failure = HttpFailure::BadReply; break;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+            // Also what libcurl says of an answer without a status line ("HTTP/0.9").
+            failure =
+                outcome_.message.find("HTTP/0.9") != std::string::npos ? HttpFailure::BadReply : HttpFailure::BadUrl;
+            break;
+        case CURLE_URL_MALFORMAT: failure = HttpFailure::BadUrl; break;
+        case CURLE_TOO_MANY_REDIRECTS: failure = HttpFailure::TooManyRedirects; break;
+        case CURLE_LOGIN_DENIED:
+        case CURLE_AUTH_ERROR: failure = HttpFailure::AuthUnsupported; break;
+        case CURLE_PEER_FAILED_VERIFICATION: failure = HttpFailure::TlsCertificate; break;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CIPHER:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ENGINE_NOTFOUND:
+        case CURLE_SSL_ENGINE_SETFAILED:
+        case CURLE_SSL_SHUTDOWN_FAILED:
+        case CURLE_SSL_CRL_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR:
+        case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+        case CURLE_SSL_INVALIDCERTSTATUS:
+        case CURLE_SSL_CLIENTCERT:
+        case CURLE_USE_SSL_FAILED:
+            failure = outcome_.tlsVerifyResult != 0 ? HttpFailure::TlsCertificate : HttpFailure::Tls;
+            break;
+        default: failure = HttpFailure::Other; break;
     }
     // A proxy that refused the tunnel shows up under several result codes; its answer decides.
     if (failure != HttpFailure::None && outcome_.connectStatus >= 300) {

@@ -69,8 +69,8 @@ std::optional<EthernetAddress> parseAddress(const std::string& text) {
     unsigned int bytes[6];
     char tail = 0;
     std::string line = trimmed(text);
-    if (std::sscanf(line.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3],
-                    &bytes[4], &bytes[5], &tail) != 6 ||
+    if (std::sscanf(line.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4],
+                    &bytes[5], &tail) != 6 ||
         line.size() != 17) {
         return std::nullopt;
     }

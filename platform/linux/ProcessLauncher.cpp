@@ -125,8 +125,8 @@ bool runProcess(const std::string& path, const std::vector<std::string>& argumen
     return true;
 }
 
-bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments,
-                               std::string& output, int& exitStatus, size_t maxOutput) {
+bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments, std::string& output,
+                               int& exitStatus, size_t maxOutput) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     platform::FileDescriptor readEnd(fds[0]);

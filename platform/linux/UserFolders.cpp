@@ -62,8 +62,7 @@ std::optional<uid_t> activeSeatUid() {
         if (auto parsed = parseUid(*uid)) return parsed;
     }
     auto session = stateValue(seat, "ACTIVE");
-    if (!session || session->find('/') != std::string::npos || *session == "." || *session == "..")
-        return std::nullopt;
+    if (!session || session->find('/') != std::string::npos || *session == "." || *session == "..") return std::nullopt;
     if (auto uid = stateValue(folder + "/sessions/" + *session, "UID")) return parseUid(*uid);
     return std::nullopt;
 }

@@ -69,7 +69,6 @@ protected:
         EXPECT_TRUE(readFile(data.partialPath(), bytes));
         return bytes;
     }
-
 };
 
 // What init takes from the server path: the requests' host (user info kept), port, scheme, path
@@ -346,7 +345,7 @@ TEST_F(DownloadJobsTest, AFailedHandOverInASingleStreamLeavesNoChunkCountedAsOut
 TEST_F(DownloadJobsTest, AJobsStateComesFromItsOwnRunNeverFromAnEarlierTransportError) {
     const Bytes bytes = randomBytes(2 * kChunk, 22);
     struct Case {
-        int status;        // what the stream's first GET gets
+        int status;  // what the stream's first GET gets
         int32_t firstState;
         int firstResult;
     };
@@ -399,10 +398,9 @@ TEST_F(DownloadJobsTest, ReadsEndedByAPauseOrAStopRecordNoErrorAndKeepWhatArrive
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // The first body from byte 0 sends kArrived bytes and then nothing (and, for a pause, closes).
-        const std::string faults =
-            c.stop ? R"({"kind":"stall","after_bytes":1000,"seconds":30,"range_start":0})"
-                   : R"({"kind":"stall","after_bytes":1000,"seconds":1.5,"range_start":0},)"
-                     R"({"kind":"drop","after_bytes":1000,"range_start":0})";
+        const std::string faults = c.stop ? R"({"kind":"stall","after_bytes":1000,"seconds":30,"range_start":0})"
+                                          : R"({"kind":"stall","after_bytes":1000,"seconds":1.5,"range_start":0},)"
+                                            R"({"kind":"drop","after_bytes":1000,"range_start":0})";
         serve(bytes, R"("faults":[)" + faults + "]");
         server.clearLog();
         DownloadGlobalData data;

@@ -1,8 +1,8 @@
 // Faults of the network, the server, a proxy and the disk, one table of them against the loopback
 // server: every download ends either with a byte-identical file or with the error the client is
 // told, and never with a partial file taken for a finished one.
-#include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/mount.h>
@@ -25,8 +25,8 @@
 #include "download/FileHandler.h"
 #include "download/TestSeams.h"
 #include "platform/HttpTransfer.h"
-#include "tests/download/EngineTestSupport.h"
 #include "tests/download/EngineFaultSupport.h"
+#include "tests/download/EngineTestSupport.h"
 #include "tests/support/LoopbackHttpPeer.h"
 
 namespace {
@@ -121,7 +121,7 @@ struct ScenarioRun {
     test_support::TemporaryEnvironment& environment;
     test_support::HttpTestServer& server;
     Bytes content;
-    std::string scenarioJson;  // the path's server scenario, also served over HTTPS when asked
+    std::string scenarioJson;       // the path's server scenario, also served over HTTPS when asked
     std::string plainScenarioJson;  // the same content without the scenario's faults
     DownloadInput input;
     std::string targetFolder;
@@ -180,8 +180,8 @@ struct ScenarioRun {
             tls.folder = test_support::makeTemporaryFolder("engine_tls");
             tls.failed = !test_peers::makeTestCertificates(tls.folder);
             if (!tls.failed) {
-                tls.server = std::make_unique<test_support::HttpTestServer>(
-                    test_support::HttpTestServer::Options{tls.folder + "/valid.pem", tls.folder + "/server.key", 0, ""});
+                tls.server = std::make_unique<test_support::HttpTestServer>(test_support::HttpTestServer::Options{
+                    tls.folder + "/valid.pem", tls.folder + "/server.key", 0, ""});
             }
         }
         if (tls.failed) {
@@ -218,9 +218,9 @@ struct Scenario {
     // After the error: mends the fault; then the client's resume (or a new start, when start failed) completes.
     std::function<void(ScenarioRun&, FileDownloaderHandle&)> recover{};
     std::function<void(ScenarioRun&, FileDownloaderHandle&)> check{};  // more to expect of a whole download
-    int minimumSeconds = 0;             // a wait (Retry-After, stall timeout) the download cannot be faster than
-    int rejections = -1;                // segment rejections expected of the client's judge
-    uint32_t seed = 0;                  // printed so that a failure can be repeated
+    int minimumSeconds = 0;  // a wait (Retry-After, stall timeout) the download cannot be faster than
+    int rejections = -1;     // segment rejections expected of the client's judge
+    uint32_t seed = 0;       // printed so that a failure can be repeated
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) { *out << scenario.name; }
@@ -293,52 +293,65 @@ std::vector<Scenario> faultScenarios() {
     auto add = [&table](Scenario s) { table.push_back(std::move(s)); };
 
     // Connection faults: each is retried and the file arrives whole.
-    add({.name = "DropsAtRandomOffsetsOfSegments", .size = 10 * kSegment + 123,
-         .serverKeys = dropFaults(seed, 10 * kSegment + 123, true, 5), .seed = seed});
+    add({.name = "DropsAtRandomOffsetsOfSegments",
+         .size = 10 * kSegment + 123,
+         .serverKeys = dropFaults(seed, 10 * kSegment + 123, true, 5),
+         .seed = seed});
     // Single streams asked for by the client: no probe comes first, so the stream meets every fault.
-    add({.name = "ResetsAtRandomOffsetsOfASingleStream", .serverKeys = dropFaults(seed + 1, size, false, 2),
-         .singleStream = true, .seed = seed});
+    add({.name = "ResetsAtRandomOffsetsOfASingleStream",
+         .serverKeys = dropFaults(seed + 1, size, false, 2),
+         .singleStream = true,
+         .seed = seed});
     add({.name = "BodyCutShortOfItsLength",
          .serverKeys = R"("faults":[{"kind":"truncate","bytes":1000,"range_start":65536},)"
                        R"({"kind":"truncate","bytes":1,"range_start":393216}])"});
     add({.name = "RangeAnsweredShorterThanAsked",
          .serverKeys = R"("faults":[{"kind":"short","bytes":4096,"range_start":131072}])"});
-    add({.name = "SingleStreamCutShortOfItsLength", .serverKeys = R"("faults":[{"kind":"truncate","bytes":70000}])",
+    add({.name = "SingleStreamCutShortOfItsLength",
+         .serverKeys = R"("faults":[{"kind":"truncate","bytes":70000}])",
          .singleStream = true});
     // A server that ignores ranges: its range probe takes the first cut answer, the fallback stream the second.
     add({.name = "RangelessServerCutsItsStreamShort",
          .serverKeys = R"("ranges":false,"faults":[{"kind":"truncate","bytes":3000,"times":2}])"});
     // A probe that timed out once is asked again: the server still counts as serving ranges.
     add({.name = "StallOfTheRangeProbe",
-         .serverKeys = R"("faults":[{"kind":"stall_before_body","seconds":4,"range_start":)" +
-                       std::to_string(size - 2) + "}]",
-         .check = [](ScenarioRun&, FileDownloaderHandle& handle) {
-             uint64_t remote = 0;
-             uint8_t segmentable = 0;
-             EXPECT_EQ(handle.getFileInfo(&remote, &segmentable), 0);
-             EXPECT_EQ(segmentable, 1) << "one stalled probe turned the download into a single stream";
-         },
+         .serverKeys =
+             R"("faults":[{"kind":"stall_before_body","seconds":4,"range_start":)" + std::to_string(size - 2) + "}]",
+         .check =
+             [](ScenarioRun&, FileDownloaderHandle& handle) {
+                 uint64_t remote = 0;
+                 uint8_t segmentable = 0;
+                 EXPECT_EQ(handle.getFileInfo(&remote, &segmentable), 0);
+                 EXPECT_EQ(segmentable, 1) << "one stalled probe turned the download into a single stream";
+             },
          .minimumSeconds = 2});
     add({.name = "StallInsideABody",
          .serverKeys = R"("faults":[{"kind":"stall","after_bytes":20000,"seconds":4,"range_start":196608}])",
          .minimumSeconds = 2});
     add({.name = "StallInsideASingleStream",
-         .serverKeys = R"("faults":[{"kind":"stall","after_bytes":100000,"seconds":4}])", .singleStream = true,
+         .serverKeys = R"("faults":[{"kind":"stall","after_bytes":100000,"seconds":4}])",
+         .singleStream = true,
          .minimumSeconds = 2});
 
     // A lone thread whose segment always drops makes no progress: after the retry limit the client is
     // asked, and once the server is mended its resume completes.
-    add({.name = "DropsPastTheRetryLimitPauseUntilResumed", .size = 3 * kSegment,
-         .serverKeys = R"("faults":[{"kind":"drop","after_bytes":0,"times":-1,"range_start":0}])", .threads = 1,
-         .expected = failure(0, -45, 0, -4, Left::kPartialAndMeta), .recover = mendTheServer});
+    add({.name = "DropsPastTheRetryLimitPauseUntilResumed",
+         .size = 3 * kSegment,
+         .serverKeys = R"("faults":[{"kind":"drop","after_bytes":0,"times":-1,"range_start":0}])",
+         .threads = 1,
+         .expected = failure(0, -45, 0, -4, Left::kPartialAndMeta),
+         .recover = mendTheServer});
 
     // Server statuses.
     add({.name = "ServiceUnavailableIsRetried",
          .serverKeys = R"("script_methods":["GET"],"statuses":["ok",503,{"status":504},503])"});
-    add({.name = "ServiceUnavailableWaitsForRetryAfter", .serverKeys = R"("statuses":[{"status":503,"retry_after":"2"}])",
-         .singleStream = true, .minimumSeconds = 2});
+    add({.name = "ServiceUnavailableWaitsForRetryAfter",
+         .serverKeys = R"("statuses":[{"status":503,"retry_after":"2"}])",
+         .singleStream = true,
+         .minimumSeconds = 2});
     add({.name = "RetryAfterBeyondTheClientsMaximumIsFatal",
-         .serverKeys = R"("statuses":[{"status":503,"retry_after":"30"}])", .singleStream = true,
+         .serverKeys = R"("statuses":[{"status":503,"retry_after":"30"}])",
+         .singleStream = true,
          .expected = failure(0, -40, 2, 503, Left::kPartialOnly),
          .arrange = [](ScenarioRun& run) {
              run.input.preference.retryAfterMaximum = 5;
@@ -347,56 +360,75 @@ std::vector<Scenario> faultScenarios() {
     add({.name = "BackOffsPastTheirLimitPauseUntilResumed",
          .serverKeys = R"("statuses":[{"status":503,"retry_after":"1"},{"status":503,"retry_after":"1"},)"
                        R"({"status":503,"retry_after":"1"}])",
-         .singleStream = true, .expected = failure(0, -40, 0, 503, Left::kPartialOnly),
+         .singleStream = true,
+         .expected = failure(0, -40, 0, 503, Left::kPartialOnly),
          .recover = [](ScenarioRun&, FileDownloaderHandle&) {}});
-    add({.name = "UnauthorizedIsFatal", .serverKeys = R"("script_methods":["HEAD"],"statuses":[401])",
+    add({.name = "UnauthorizedIsFatal",
+         .serverKeys = R"("script_methods":["HEAD"],"statuses":[401])",
          .expected = failure(-1, -7, 2, 401, Left::kNothing)});
-    add({.name = "TooManyRequestsForASegmentIsFatal", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",429])",
+    add({.name = "TooManyRequestsForASegmentIsFatal",
+         .serverKeys = R"("script_methods":["GET"],"statuses":["ok",429])",
          .expected = failure(0, -40, 2, 429, Left::kPartialAndMeta)});
     add({.name = "ServiceUnavailableAtTheSizeProbeIsRetried",
          .serverKeys = R"("script_methods":["HEAD"],"statuses":[503,{"status":504}])"});
-    add({.name = "NotFoundAtTheSizeProbe", .serverKeys = R"("script_methods":["HEAD"],"statuses":[404])",
+    add({.name = "NotFoundAtTheSizeProbe",
+         .serverKeys = R"("script_methods":["HEAD"],"statuses":[404])",
          .expected = failure(-1, -4, 2, 404, Left::kNothing)});
-    add({.name = "NotFoundForASegment", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",404])",
+    add({.name = "NotFoundForASegment",
+         .serverKeys = R"("script_methods":["GET"],"statuses":["ok",404])",
          .expected = failure(0, -4, 2, 404, Left::kPartialAndMeta)});
-    add({.name = "RangeNotSatisfiableForASegment", .serverKeys = R"("script_methods":["GET"],"statuses":["ok",416])",
+    add({.name = "RangeNotSatisfiableForASegment",
+         .serverKeys = R"("script_methods":["GET"],"statuses":["ok",416])",
          .expected = failure(0, -40, 2, 416, Left::kPartialAndMeta)});
 
     // The file itself.
-    add({.name = "ETagChangesMidDownload", .size = 12 * kSegment,
+    add({.name = "ETagChangesMidDownload",
+         .size = 12 * kSegment,
          .serverKeys = R"("throttle":2000000,"changes":[{"after_requests":5,"etag":"\"v2\"","seed":99}])",
-         .threads = 2, .expected = failure(0, -55, 4, kAnyCode, Left::kNothing)});
+         .threads = 2,
+         .expected = failure(0, -55, 4, kAnyCode, Left::kNothing)});
     // Without an ETag only the length in Content-Range tells that later segments are of another file.
-    add({.name = "SizeChangesMidDownloadWithoutAnETag", .size = 12 * kSegment,
+    add({.name = "SizeChangesMidDownloadWithoutAnETag",
+         .size = 12 * kSegment,
          .serverKeys = R"("etag":null,"throttle":2000000,"changes":[{"after_requests":5,"size":786500,"seed":98}])",
-         .threads = 2, .expected = failure(0, -40, 2, kAnyCode, Left::kPartialAndMeta)});
+         .threads = 2,
+         .expected = failure(0, -40, 2, kAnyCode, Left::kPartialAndMeta)});
     add({.name = "SegmentThatStaysCorruptEndsTheDownload",
          .serverKeys = R"("faults":[{"kind":"corrupt","offset":70000,"times":-1}])",
          .expected = failure(0, -60, 2, 417, Left::kPartialAndMeta),
-         .arrange = [](ScenarioRun& run) {
-             run.judge = contentJudge(run.content, kEventSegmentWritten, kSegment);
-             return true;
-         },
+         .arrange =
+             [](ScenarioRun& run) {
+                 run.judge = contentJudge(run.content, kEventSegmentWritten, kSegment);
+                 return true;
+             },
          .rejections = 11});
 
     // The disk.
     // Segments of four pieces each: the pieces after a failed one must not be recorded as written.
-    add({.name = "DiskFullWhileWritingPausesAndResumes", .size = 6 * kMiB + 5, .serverKeys = R"("throttle":6000000)",
-         .segment = kMiB, .expected = failure(0, -30, 0, 10020, Left::kPartialAndMeta),
-         .arrange = fillTheDiskAfterTheFirstSegment, .recover = freeTheDisk});
-
-    add({.name = "DiskFullUnderASingleStreamPausesAndResumes", .size = 8 * kSegment + 5,
-         .serverKeys = R"("throttle":3000000)", .singleStream = true,
-         .expected = failure(0, -30, 0, 10020, Left::kPartialOnly), .arrange = fillTheDiskAfterTheFirstSegment,
+    add({.name = "DiskFullWhileWritingPausesAndResumes",
+         .size = 6 * kMiB + 5,
+         .serverKeys = R"("throttle":6000000)",
+         .segment = kMiB,
+         .expected = failure(0, -30, 0, 10020, Left::kPartialAndMeta),
+         .arrange = fillTheDiskAfterTheFirstSegment,
          .recover = freeTheDisk});
-    add({.name = "DiskTooSmallForTheFile", .size = 3 * 1024 * 1024,
+
+    add({.name = "DiskFullUnderASingleStreamPausesAndResumes",
+         .size = 8 * kSegment + 5,
+         .serverKeys = R"("throttle":3000000)",
+         .singleStream = true,
+         .expected = failure(0, -30, 0, 10020, Left::kPartialOnly),
+         .arrange = fillTheDiskAfterTheFirstSegment,
+         .recover = freeTheDisk});
+    add({.name = "DiskTooSmallForTheFile",
+         .size = 3 * 1024 * 1024,
          .expected = failure(-1, -30, 0, 10020, Left::kNothing),
          .arrange = [](ScenarioRun& run) {
              const std::string volume = run.environment.base() + "/small-volume";
              mkdir(volume.c_str(), 0700);
              if (mount("tmpfs", volume.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=1m") != 0) {
-                 run.skipReason = std::string("a 1 MiB tmpfs cannot be mounted here (needs root): ") +
-                                  std::strerror(errno);
+                 run.skipReason =
+                     std::string("a 1 MiB tmpfs cannot be mounted here (needs root): ") + std::strerror(errno);
                  return false;
              }
              run.undo.push_back([volume] { umount2(volume.c_str(), MNT_DETACH); });
@@ -406,14 +438,16 @@ std::vector<Scenario> faultScenarios() {
          }});
 
     // Names and proxies.
-    add({.name = "HostNameDoesNotResolve", .expected = failure(-1, -50, 1, EAI_NONAME, Left::kNothing),
+    add({.name = "HostNameDoesNotResolve",
+         .expected = failure(-1, -50, 1, EAI_NONAME, Left::kNothing),
          .arrange = [](ScenarioRun& run) {
              // A reserved name that never resolves; one short try of the resolver when there is no network.
              run.environmentOverride.set("RES_OPTIONS", "timeout:1 attempts:1");
              run.input.serverPath = "http://no-such-host.invalid:" + std::to_string(run.server.port()) + "/f.bin";
              return true;
          }});
-    add({.name = "ConnectionRefused", .expected = failure(-1, -45, 1, ECONNREFUSED, Left::kNothing),
+    add({.name = "ConnectionRefused",
+         .expected = failure(-1, -45, 1, ECONNREFUSED, Left::kNothing),
          .arrange = [](ScenarioRun& run) {
              // A port that was just free: nothing listens there.
              const int port = freeLoopbackPort();
@@ -438,7 +472,8 @@ std::vector<Scenario> faultScenarios() {
         run.input.preference.proxyPassword = "secret";
         EXPECT_EQ(handle.setPreference(&run.input.preference), 0);
     };
-    add({.name = "ProxyWantsCredentials", .expected = failure(-1, -8, 0, 407, Left::kNothing),
+    add({.name = "ProxyWantsCredentials",
+         .expected = failure(-1, -8, 0, 407, Left::kNothing),
          .arrange = [](ScenarioRun& run) { return run.useAuthenticatingProxy(); },
          .recover = giveProxyCredentials});
     add({.name = "ProxyGetsItsCredentials", .arrange = [](ScenarioRun& run) {
@@ -447,7 +482,8 @@ std::vector<Scenario> faultScenarios() {
              run.input.preference.proxyPassword = "secret";
              return true;
          }});
-    add({.name = "ProxyTunnelWantsCredentials", .expected = failure(-1, -8, 0, 407, Left::kNothing),
+    add({.name = "ProxyTunnelWantsCredentials",
+         .expected = failure(-1, -8, 0, 407, Left::kNothing),
          .arrange = [](ScenarioRun& run) { return run.useAuthenticatingProxy() && run.useHttps(); },
          .recover = giveProxyCredentials});
     add({.name = "ProxyTunnelGetsItsCredentials", .arrange = [](ScenarioRun& run) {

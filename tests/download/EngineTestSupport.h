@@ -74,8 +74,7 @@ public:
             case kEventFileComplete:
                 completedPath_.assign(static_cast<const char*>(data), static_cast<size_t>(length));
                 break;
-            default:
-                break;
+            default: break;
         }
         changed_.notify_all();
         return answer;

@@ -235,8 +235,8 @@ TEST(FileSystemUtilsTest, StringToUInt64ReadsExactlyCountDigits) {
         {"12a", 2, true, 12},
         {"", 0, true, 0},
         {"18446744073709551615", 20, true, UINT64_MAX},
-        {"18446744073709551616", 20, false, 0},    // one past the largest value
-        {"999999999999999999999", 21, false, 0},   // 21 digits must not wrap
+        {"18446744073709551616", 20, false, 0},   // one past the largest value
+        {"999999999999999999999", 21, false, 0},  // 21 digits must not wrap
         {"-1", 2, false, 0},
     };
     for (const Case& c : cases) {
@@ -278,8 +278,8 @@ TEST(FileSystemUtilsTest, ErrnoValuesBecomeTheEngineFileCodes) {
         int code;
     };
     const Case cases[] = {
-        {EACCES, 13}, {EPERM, 513},   {EROFS, 513},    {ENOENT, 514},   {ENOTDIR, 514}, {ENAMETOOLONG, 514},
-        {ELOOP, 514}, {ENOSPC, 10020}, {EDQUOT, 10020}, {EIO, EIO},
+        {EACCES, 13},        {EPERM, 513}, {EROFS, 513},    {ENOENT, 514},   {ENOTDIR, 514},
+        {ENAMETOOLONG, 514}, {ELOOP, 514}, {ENOSPC, 10020}, {EDQUOT, 10020}, {EIO, EIO},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(nativeCodeForErrno(c.errorNumber), c.code) << c.errorNumber;

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -149,10 +149,10 @@ TEST_F(HttpDownloaderTest, StatusCodesAreClassifiedByModeAndRetrialFlag) {
         int32_t type;  // -1: not an error
     };
     const Case cases[] = {
-        {100, 0, 0, -1}, {200, 0, 0, -1}, {206, 0, 0, -1}, {304, 0, 0, -1}, {301, 0, 0, 5},  {207, 0, 0, 5},
-        {401, 0, 0, 10}, {404, 1, 1, 6},  {407, 0, 0, 11}, {408, 0, 0, 9},  {408, 1, 0, 13}, {408, 0, 1, 5},
-        {408, 1, 1, 5},  {429, 1, 0, 13}, {429, 0, 0, 5},  {429, 1, 1, 5},  {503, 0, 0, 12}, {504, 1, 0, 13},
-        {503, 0, 1, 5},  {500, 0, 0, 5},
+        {100, 0, 0, -1}, {200, 0, 0, -1}, {206, 0, 0, -1}, {304, 0, 0, -1}, {301, 0, 0, 5},
+        {207, 0, 0, 5},  {401, 0, 0, 10}, {404, 1, 1, 6},  {407, 0, 0, 11}, {408, 0, 0, 9},
+        {408, 1, 0, 13}, {408, 0, 1, 5},  {408, 1, 1, 5},  {429, 1, 0, 13}, {429, 0, 0, 5},
+        {429, 1, 1, 5},  {503, 0, 0, 12}, {504, 1, 0, 13}, {503, 0, 1, 5},  {500, 0, 0, 5},
     };
     for (const Case& c : cases) {
         preference_.singleStreamInEffect = c.single;
@@ -386,7 +386,7 @@ TEST_F(HttpDownloaderTest, RedirectLocationsResolveAgainstTheRequestUrl) {
     const std::string origin = "127.0.0.1:" + std::to_string(server_->port());
     const std::string locations[] = {
         "/dir/real.bin",
-        "real.bin",                           // beside /dir/f.bin
+        "real.bin",                            // beside /dir/f.bin
         "HTTP://" + origin + "/dir/real.bin",  // any case of the scheme is absolute
         "//" + origin + "/dir/real.bin",
     };
@@ -405,7 +405,8 @@ TEST_F(HttpDownloaderTest, RedirectLocationsResolveAgainstTheRequestUrl) {
 
 TEST_F(HttpDownloaderTest, CancelFromAnotherThreadEndsAStalledReadAtOnce) {
     engineTimings().stallTimeoutSeconds = 60;
-    server_->setScenario(R"({"path":"/f.bin","size":100000,"faults":[{"kind":"stall","after_bytes":100,"seconds":30}]})");
+    server_->setScenario(
+        R"({"path":"/f.bin","size":100000,"faults":[{"kind":"stall","after_bytes":100,"seconds":30}]})");
     auto d = downloader();
     ASSERT_TRUE(d->openRangeRequest(0, 99999));
     std::thread canceller([&] {

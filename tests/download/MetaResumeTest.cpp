@@ -33,8 +33,8 @@ protected:
     DownloadInput input() const { return inputFor("/r.bin", kSegment, 4); }
 
     struct OnDisk {
-        uint32_t record;       // what the meta file says of the segment
-        uint32_t goodPrefix;   // how many of its first bytes on disk are right; the rest is garbage
+        uint32_t record;      // what the meta file says of the segment
+        uint32_t goodPrefix;  // how many of its first bytes on disk are right; the rest is garbage
     };
 
     // A partial download as an earlier run would have left it: meta headers of this file, the given records.
@@ -78,10 +78,10 @@ protected:
 
 TEST_F(MetaResumeTest, EachRecordDecidesWhatIsFetchedAgain) {
     leavePartialDownload({
-        {kSegment, kSegment},   // complete
+        {kSegment, kSegment},          // complete
         {kSegment - 1, kSegment - 1},  // written to the last byte, not yet accepted
-        {5000, 5000},           // a prefix
-        {kSegment, 0},          // the short last segment claiming a whole segment: not to be trusted
+        {5000, 5000},                  // a prefix
+        {kSegment, 0},                 // the short last segment claiming a whole segment: not to be trusted
     });
     EngineSession session;
     const std::string log = resume(session);
@@ -135,8 +135,8 @@ TEST_F(MetaResumeTest, ADamagedRecordStartsTheDownloadAfresh) {
     // Each damaged form of segment 1's record vouches for bytes that are garbage on disk.
     const std::string complete = std::string(15, ' ') + std::to_string(kSegment);
     const std::string damaged[] = {
-        complete.substr(0, 19) + "&\n",           // a digit replaced
-        complete + "&",                            // the line feed replaced
+        complete.substr(0, 19) + "&\n",  // a digit replaced
+        complete + "&",                  // the line feed replaced
         std::to_string(kSegment) + std::string(15, ' ') + "\n",
         std::string("\0", 1) + complete.substr(1) + "\n",
     };

@@ -28,7 +28,7 @@ protected:
 };
 
 const std::map<std::string, std::string> kHeaders = {
-    {"DOWNLOAD_START_ADDRESS", "0"}, {"ETAG", "\"abc\""},   {"FILE_SIZE", "5000000"},
+    {"DOWNLOAD_START_ADDRESS", "0"},        {"ETAG", "\"abc\""},         {"FILE_SIZE", "5000000"},
     {"NO_Of_BYTES_TO_DOWNLOAD", "5000000"}, {"SEGMENT_SIZE", "2097152"}, {"SERVER_PATH", "http://h/f.bin"},
 };
 
@@ -83,20 +83,20 @@ TEST_F(ZAMDFileManagerTest, OnlyTheWritersOwnRecordFormIsRead) {
     struct Case {
         std::string record;  // the 21 bytes of record 1
         bool read;
-        uint32_t value;      // what the read gives; 77 is the caller's value left as it was
+        uint32_t value;  // what the read gives; 77 is the caller's value left as it was
     };
     const std::string pad(14, ' ');
     const Case cases[] = {
         {pad + "262144\n", true, 262144},
-        {std::string(20, ' ') + "\n", false, 77},          // no digit
-        {pad + "26214&\n", false, 77},                     // digits then another byte
-        {pad + "262144&", false, 77},                      // the line feed damaged
-        {"262144" + pad + "\n", false, 77},                // left-aligned
-        {std::string(13, ' ') + "0262144\n", false, 77},   // a leading zero the writer never prints
+        {std::string(20, ' ') + "\n", false, 77},            // no digit
+        {pad + "26214&\n", false, 77},                       // digits then another byte
+        {pad + "262144&", false, 77},                        // the line feed damaged
+        {"262144" + pad + "\n", false, 77},                  // left-aligned
+        {std::string(13, ' ') + "0262144\n", false, 77},     // a leading zero the writer never prints
         {std::string(10, ' ') + "4294967296\n", false, 77},  // beyond 32 bits
         {std::string(14, ' ') + "-26214\n", false, 77},
         {std::string("\0", 1) + std::string(13, ' ') + "262144\n", false, 77},  // torn: first byte lost
-        {std::string(21, '\0'), true, 0},                  // never written
+        {std::string(21, '\0'), true, 0},                                       // never written
         {std::string("\n") + std::string(20, '\0'), false, 77},  // the magic's line feed belongs to record 0 only
     };
     for (const Case& c : cases) {
@@ -121,9 +121,9 @@ TEST_F(ZAMDFileManagerTest, AFileFarLongerThanAnyMetaFileIsNotReadIntoMemory) {
 }
 
 TEST_F(ZAMDFileManagerTest, WrongOrShortMagicIsNotValid) {
-    for (const std::string& content : {std::string("Zarvo_Download_002\n") + std::string(40, '\0'),
-                                       std::string("Zarvo_Download_"), std::string(""),
-                                       std::string(" Zarvo_Download_001") + std::string(40, ' ')}) {
+    for (const std::string& content :
+         {std::string("Zarvo_Download_002\n") + std::string(40, '\0'), std::string("Zarvo_Download_"), std::string(""),
+          std::string(" Zarvo_Download_001") + std::string(40, ' ')}) {
         writeRaw(content);
         ZAMDFileManager meta;
         ASSERT_TRUE(meta.initialize(path_));
@@ -140,8 +140,8 @@ TEST_F(ZAMDFileManagerTest, HeaderBlockParsing) {
         std::map<std::string, std::string> entries;
     };
     const Case cases[] = {
-        {"<headers>@START@A{|}1@END@", false, {}},            // no end tag
-        {"</headers><headers>", false, {}},                   // end tag first
+        {"<headers>@START@A{|}1@END@", false, {}},  // no end tag
+        {"</headers><headers>", false, {}},         // end tag first
         {"<headers></headers>", true, {}},
         {"junk<headers>@START@A{|}1@END@@START@B{|}x{|}y@END@</headers>", true, {{"A", "1"}, {"B", "x{|}y"}}},
         {"<headers>@START@A{|}1@END@@START@A{|}2@END@</headers>", true, {{"A", "2"}}},  // last wins

@@ -35,9 +35,7 @@ TEST(FileDescriptorTest, OwnershipMovesAndTheDescriptorClosesOnce) {
         FileDescriptor second(std::move(first));
         EXPECT_FALSE(first.valid());
         EXPECT_EQ(second.get(), fd);
-        {
-            const FileDescriptor gone(std::move(second));
-        }
+        { const FileDescriptor gone(std::move(second)); }
         EXPECT_FALSE(isOpen(fd)) << "the last owner closes";
         // A moved-from owner going later must not close a descriptor the number was given to.
         FileDescriptor reused = openNull();

@@ -108,8 +108,9 @@ TEST(HttpTransfer, SendsExactlyTheRequestItIsGiven) {
 TEST(HttpTransfer, DeliversStatusHeadersAndBody_WithoutDecoding) {
     const std::string gzipLike("\x1f\x8b\x08\x00rest", 8);
     LoopbackHttpPeer peer([&](const std::string&, std::size_t) {
-        return PeerAnswer::reply("HTTP/1.1 100 Continue\r\n\r\n" +
-                                 test_peers::httpResponse(404, gzipLike, {{"Content-Encoding", "gzip"}, {"Etag", "\"v1\""}}));
+        return PeerAnswer::reply(
+            "HTTP/1.1 100 Continue\r\n\r\n" +
+            test_peers::httpResponse(404, gzipLike, {{"Content-Encoding", "gzip"}, {"Etag", "\"v1\""}}));
     });
     HttpTransfer transfer(requestFor(peer.baseUrl() + "/x"));
     std::vector<long> statusLines;
@@ -237,9 +238,8 @@ TEST(HttpTransfer, DeadlineStallCancelAndAbort) {
 
 TEST(HttpTransfer, StepwisePumpWithPausedBody) {
     const std::string payload(300000, 'p');
-    LoopbackHttpPeer peer([&](const std::string&, std::size_t) {
-        return PeerAnswer::reply(test_peers::httpResponse(200, payload));
-    });
+    LoopbackHttpPeer peer(
+        [&](const std::string&, std::size_t) { return PeerAnswer::reply(test_peers::httpResponse(200, payload)); });
     HttpTransfer transfer(requestFor(peer.baseUrl() + "/"));
     std::string body;
     transfer.setBodyCallback([&](const char* data, std::size_t size) {

@@ -82,10 +82,10 @@ TEST(MachineFacts, RunningSystemUserIsThePasswordEntryOfTheRealUid) {
 
 TEST_F(FactsFixture, PrimaryEthernetIsTheFirstPhysicalByName) {
     addInterface("lo", "772", "00:00:00:00:00:00", false);
-    addInterface("br0", "1", "02:00:00:00:00:01", false);       // virtual: no device link
+    addInterface("br0", "1", "02:00:00:00:00:01", false);  // virtual: no device link
     addInterface("eth1", "1", "aa:bb:cc:dd:ee:02", true);
     addInterface("eth0", "1", "aa:bb:cc:dd:ee:01", true);
-    addInterface("ib0", "32", "11:22:33:44:55:66", true);        // not Ethernet
+    addInterface("ib0", "32", "11:22:33:44:55:66", true);  // not Ethernet
     auto address = platform::MachineFacts(root_).primaryEthernetAddress();
     ASSERT_TRUE(address.has_value());
     EXPECT_EQ(*address, (platform::EthernetAddress{0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0x01}));

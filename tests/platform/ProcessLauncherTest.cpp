@@ -129,9 +129,17 @@ TEST(ProcessLauncher, AFailedStartGivesTheReasonAndAStartedOneNone) {
 TEST(ProcessLauncher, ArgumentsReachTheChildVerbatimWithoutAShell) {
     test_support::TemporaryEnvironment env;
     const std::string marker = env.base() + "/ran";
-    const std::vector<std::string> arguments = {
-        "two words", "\"double\"", "'single'", "$(touch " + marker + ")", "`touch " + marker + "`",
-        "; touch " + marker, "*", "", "back\\slash", "new\nline", "--sessionId=a b&c|d"};
+    const std::vector<std::string> arguments = {"two words",
+                                                "\"double\"",
+                                                "'single'",
+                                                "$(touch " + marker + ")",
+                                                "`touch " + marker + "`",
+                                                "; touch " + marker,
+                                                "*",
+                                                "",
+                                                "back\\slash",
+                                                "new\nline",
+                                                "--sessionId=a b&c|d"};
     std::vector<std::string> argv = {"echo"};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::string output;
@@ -142,8 +150,8 @@ TEST(ProcessLauncher, ArgumentsReachTheChildVerbatimWithoutAShell) {
     EXPECT_FALSE(std::filesystem::exists(marker));
 
     // The same through a shell as the child: the argument is still data, not a command.
-    ASSERT_TRUE(platform::runProcessCapturingOutput("/bin/sh", {"-c", "printf '%s' \"$1\"", "sh", arguments[3]},
-                                                    output, status));
+    ASSERT_TRUE(platform::runProcessCapturingOutput("/bin/sh", {"-c", "printf '%s' \"$1\"", "sh", arguments[3]}, output,
+                                                    status));
     EXPECT_EQ(output, arguments[3]);
     EXPECT_FALSE(std::filesystem::exists(marker));
 }
@@ -303,17 +311,16 @@ TEST(ProcessLauncher, BundleLookupsFromTheRunningExecutable) {
     int status = -1;
     ASSERT_TRUE(platform::runProcessCapturingOutput(macos + "/probe", {"bundle"}, output, status));
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(lines(output), (std::vector<std::string>{bundle, bundle + "/Contents/Resources",
-                                                       bundle + "/Contents/Resources/Dictionary",
-                                                       macos + "/diskimage"}));
+    EXPECT_EQ(lines(output),
+              (std::vector<std::string>{bundle, bundle + "/Contents/Resources",
+                                        bundle + "/Contents/Resources/Dictionary", macos + "/diskimage"}));
 
     // Outside a bundle: the executable itself, no resources, the installed tool.
     const std::string loose = env.base() + "/loose";
     std::filesystem::create_directories(loose);
     std::filesystem::copy_file(kProbe, loose + "/probe");
     ASSERT_TRUE(platform::runProcessCapturingOutput(loose + "/probe", {"bundle"}, output, status));
-    EXPECT_EQ(lines(output), (std::vector<std::string>{loose + "/probe", "-", "-",
-                                                       platform::kInstalledDiskImageTool}));
+    EXPECT_EQ(lines(output), (std::vector<std::string>{loose + "/probe", "-", "-", platform::kInstalledDiskImageTool}));
 
     // The variable wins over both.
     setenv(platform::kDiskImageToolVariable, "/opt/tool", 1);
@@ -329,8 +336,8 @@ TEST(ProcessLauncher, BundleLookupsFromTheRunningExecutable) {
         ScopedEnvironment moved(platform::kResourcesFolderVariable, resources.c_str());
         ASSERT_TRUE(platform::runProcessCapturingOutput(macos + "/probe", {"bundle"}, output, status));
     }
-    EXPECT_EQ(lines(output), (std::vector<std::string>{bundle, resources, resources + "/Dictionary",
-                                                       macos + "/diskimage"}));
+    EXPECT_EQ(lines(output),
+              (std::vector<std::string>{bundle, resources, resources + "/Dictionary", macos + "/diskimage"}));
 }
 
 }  // namespace

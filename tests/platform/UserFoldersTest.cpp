@@ -67,8 +67,10 @@ TEST(LocalRoot, VariableWithAndWithoutTrailingSlashes) {
         {"/srv/root///", "/srv/root", "/srv/root/Library"},
     };
     for (const auto& c : cases) {
-        if (c.variable) setenv(platform::kLocalRootVariable, c.variable, 1);
-        else unsetenv(platform::kLocalRootVariable);
+        if (c.variable)
+            setenv(platform::kLocalRootVariable, c.variable, 1);
+        else
+            unsetenv(platform::kLocalRootVariable);
         EXPECT_EQ(platform::localRoot(), c.root) << (c.variable ? c.variable : "(unset)");
         EXPECT_EQ(platform::localPath("/Library"), c.library) << (c.variable ? c.variable : "(unset)");
         EXPECT_EQ(platform::localPath("Library"), c.library) << (c.variable ? c.variable : "(unset)");

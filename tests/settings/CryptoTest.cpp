@@ -56,8 +56,8 @@ TEST(DerivationHelpers, JumbleAndMerge) {
     struct MergeCase {
         std::string a, b, out;
     };
-    for (const auto& c : std::vector<MergeCase>{{"12345", "xyz", "12x345yz"}, {"", "ab", "ab"}, {"ab", "", "ab"},
-                                                {"abcd", "WXYZ", "abWXcdYZ"}}) {
+    for (const auto& c : std::vector<MergeCase>{
+             {"12345", "xyz", "12x345yz"}, {"", "ab", "ab"}, {"ab", "", "ab"}, {"abcd", "WXYZ", "abWXcdYZ"}}) {
         std::string out = "pre:";
         EXPECT_TRUE(mergeArrays(c.a, c.b, out));
         EXPECT_EQ(out, "pre:" + c.out) << c.a << "/" << c.b;
@@ -112,8 +112,8 @@ TEST(MachineSignatureCodecs, Base64AndHexDigits) {
     struct Case {
         std::string in, out;
     };
-    for (const auto& c : std::vector<Case>{{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
-                                           {std::string("\0", 1), "AA=="}}) {
+    for (const auto& c :
+         std::vector<Case>{{"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {std::string("\0", 1), "AA=="}}) {
         EXPECT_EQ(base64Text(reinterpret_cast<const std::uint8_t*>(c.in.data()), c.in.size()), c.out);
     }
     EXPECT_EQ(hexDigitChar(0), '0');
@@ -206,8 +206,13 @@ TEST_F(FactsTreeTest, CipherTextLengthsAndRoundTrips) {
     std::string everyByte;
     for (int i = 1; i < 256; ++i) everyByte += static_cast<char>(i);
     const std::vector<Case> cases = {
-        {"a", 32}, {std::string(15, 'b'), 32}, {std::string(16, 'c'), 64}, {std::string(17, 'd'), 64},
-        {"p\xC3\xA4ssw\xC3\xB6rd \xE2\x82\xAC", 32}, {std::string(10000, 'L'), 10016 * 2}, {everyByte, 256 * 2},
+        {"a", 32},
+        {std::string(15, 'b'), 32},
+        {std::string(16, 'c'), 64},
+        {std::string(17, 'd'), 64},
+        {"p\xC3\xA4ssw\xC3\xB6rd \xE2\x82\xAC", 32},
+        {std::string(10000, 'L'), 10016 * 2},
+        {everyByte, 256 * 2},
     };
     for (const auto& c : cases) {
         std::string hex, back;

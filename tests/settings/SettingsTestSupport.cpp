@@ -1,6 +1,6 @@
 // Fixture trees of machine facts and a shell runner for the settings store's tests.
-#include "platform/TestSeams.h"
 #include "tests/settings/SettingsTestSupport.h"
+#include "platform/TestSeams.h"
 
 #include <sys/wait.h>
 #include <unistd.h>

@@ -175,7 +175,8 @@ TEST_F(VorDbTest, DamagedFilesAreRecreated) {
          [&](const std::string& p) {
              vorDb db;
              ASSERT_EQ(db.opd_openSession(p), OPD_SUCCESS);
-             for (int i = 0; i < 200; ++i) db.opd_setValueWithFields("D", "S", "K" + std::to_string(i), noise.substr(0, 400));
+             for (int i = 0; i < 200; ++i)
+                 db.opd_setValueWithFields("D", "S", "K" + std::to_string(i), noise.substr(0, 400));
              db.opd_closeSession();
              fs::resize_file(p, 4096 + 100);
          }},
@@ -281,13 +282,13 @@ TEST(VorDbStatements, WhereClauseAndStatusMapping) {
         OpdStatus status;
     };
     for (const auto& c : std::vector<StatusCase>{
-             {SQLITE_OK, OPD_SUCCESS}, {SQLITE_ROW, OPD_SUCCESS}, {SQLITE_DONE, OPD_SUCCESS},
-             {SQLITE_NOMEM, OPD_NO_MEMORY}, {SQLITE_IOERR, OPD_IO_ERROR}, {SQLITE_IOERR_WRITE, OPD_IO_ERROR},
-             {SQLITE_FULL, OPD_IO_ERROR}, {SQLITE_CONSTRAINT, OPD_CONSTRAINT}, {SQLITE_NOTFOUND, OPD_NOT_FOUND},
-             {SQLITE_EMPTY, OPD_NOT_FOUND}, {SQLITE_PERM, OPD_PERMISSION}, {SQLITE_READONLY, OPD_PERMISSION},
-             {SQLITE_CANTOPEN, OPD_PERMISSION}, {SQLITE_AUTH, OPD_PERMISSION}, {SQLITE_BUSY, OPD_BUSY},
-             {SQLITE_CORRUPT, OPD_CORRUPT}, {SQLITE_NOTADB, OPD_CORRUPT}, {SQLITE_ERROR, OPD_FAILED},
-             {SQLITE_LOCKED, OPD_FAILED}, {SQLITE_MISUSE, OPD_FAILED},
+             {SQLITE_OK, OPD_SUCCESS},          {SQLITE_ROW, OPD_SUCCESS},           {SQLITE_DONE, OPD_SUCCESS},
+             {SQLITE_NOMEM, OPD_NO_MEMORY},     {SQLITE_IOERR, OPD_IO_ERROR},        {SQLITE_IOERR_WRITE, OPD_IO_ERROR},
+             {SQLITE_FULL, OPD_IO_ERROR},       {SQLITE_CONSTRAINT, OPD_CONSTRAINT}, {SQLITE_NOTFOUND, OPD_NOT_FOUND},
+             {SQLITE_EMPTY, OPD_NOT_FOUND},     {SQLITE_PERM, OPD_PERMISSION},       {SQLITE_READONLY, OPD_PERMISSION},
+             {SQLITE_CANTOPEN, OPD_PERMISSION}, {SQLITE_AUTH, OPD_PERMISSION},       {SQLITE_BUSY, OPD_BUSY},
+             {SQLITE_CORRUPT, OPD_CORRUPT},     {SQLITE_NOTADB, OPD_CORRUPT},        {SQLITE_ERROR, OPD_FAILED},
+             {SQLITE_LOCKED, OPD_FAILED},       {SQLITE_MISUSE, OPD_FAILED},
          }) {
         EXPECT_EQ(opdStatusFromSqlite(c.sqlite), c.status) << c.sqlite;
     }

@@ -135,12 +135,12 @@ TEST_F(VorLibTest, ValuesRoundTripAcrossReferences) {
 TEST_F(VorLibTest, ValuesThatAreNotTextAreRefusedAndTheStoredOneStays) {
     void* ref = open();
     ASSERT_EQ(set(ref, "k", "kept"), VOR_SUCCESS);
-    for (const std::string& value : {std::string("\xE2"),          // a lead byte alone
-                                     std::string("ab\xFF"),        // never in UTF-8
-                                     std::string("\xC0\xAF"),     // an overlong '/'
-                                     std::string("\xED\xA0\x80"),  // a surrogate
+    for (const std::string& value : {std::string("\xE2"),              // a lead byte alone
+                                     std::string("ab\xFF"),            // never in UTF-8
+                                     std::string("\xC0\xAF"),          // an overlong '/'
+                                     std::string("\xED\xA0\x80"),      // a surrogate
                                      std::string("\xF4\x90\x80\x80"),  // beyond U+10FFFF
-                                     std::string("x\x80y")}) {    // a continuation byte alone
+                                     std::string("x\x80y")}) {         // a continuation byte alone
         EXPECT_EQ(set(ref, "k", value), VOR_INVALID_ARGUMENT) << testing::PrintToString(value);
         EXPECT_EQ(get(ref, "k"), "kept") << testing::PrintToString(value);
     }
@@ -229,10 +229,10 @@ TEST_F(VorLibTest, ToolsReadWhatWeWrote) {
     EXPECT_EQ(tables, "vor_data\nvor_meta\n");
 
     const std::string iv(16, SpaceCrypto::kIvCharacter);
-    std::string plain = settings_test::runShell("openssl enc -d -aes-256-cbc -K " +
-                                                    settings_test::lowerHex(VORLibStruct::Key1) + " -iv " +
-                                                    settings_test::lowerHex(iv),
-                                                bytesOfHexText(storedText("password")), status);
+    std::string plain =
+        settings_test::runShell("openssl enc -d -aes-256-cbc -K " + settings_test::lowerHex(VORLibStruct::Key1) +
+                                    " -iv " + settings_test::lowerHex(iv),
+                                bytesOfHexText(storedText("password")), status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(plain, "s3cret p\xC3\xA4ss");
 }

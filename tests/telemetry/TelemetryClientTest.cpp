@@ -36,9 +36,9 @@ using test_support::writeFile;
 
 // One posted document, read back with a real XML parser.
 struct PostedEvent {
-    std::vector<std::string> elements;                              // children of HostedServicesEvent
-    std::map<std::string, std::string> values;                      // their texts
-    std::vector<std::pair<std::string, std::string>> params;        // eventParam name, text
+    std::vector<std::string> elements;                        // children of HostedServicesEvent
+    std::map<std::string, std::string> values;                // their texts
+    std::vector<std::pair<std::string, std::string>> params;  // eventParam name, text
     int eventCount = 0;
     std::string root;
 };
@@ -188,9 +188,9 @@ TEST_F(TelemetryClient, PostsOneEventListWithTheFieldsAndPropertiesInOrder) {
     const PostedEvent posted = parsePosted(request);
     EXPECT_EQ(posted.root, "eventList");
     EXPECT_EQ(posted.eventCount, 1);
-    EXPECT_EQ(posted.elements, (std::vector<std::string>{"eventGuid", "eventDts", "eventCode", "eventSubCode",
-                                                         "eventSource", "eventReqActionCode", "blob",
-                                                         "eventParamData"}));
+    EXPECT_EQ(posted.elements,
+              (std::vector<std::string>{"eventGuid", "eventDts", "eventCode", "eventSubCode", "eventSource",
+                                        "eventReqActionCode", "blob", "eventParamData"}));
     EXPECT_EQ(posted.values.at("eventGuid"), event);
     EXPECT_EQ(posted.values.at("eventSource"), "zarvoappmgr.MSP_ZOR.1.2.3");
     EXPECT_EQ(posted.values.at("blob"), "b&c");
@@ -199,8 +199,8 @@ TEST_F(TelemetryClient, PostsOneEventListWithTheFieldsAndPropertiesInOrder) {
     EXPECT_EQ(posted.params[1], std::make_pair(std::string("Error_Code"), std::string("7")));
     EXPECT_EQ(posted.params[2].first, "TimeStamp");
     EXPECT_EQ(posted.params[2].second, posted.values.at("eventDts"));
-    EXPECT_TRUE(std::regex_match(posted.params[2].second,
-                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
+    EXPECT_TRUE(
+        std::regex_match(posted.params[2].second, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d)")));
     EXPECT_EQ(posted.params[3].first, "zorWorkflowID");
     EXPECT_EQ(posted.params[3].second, readFile(workflowIdFile()));
 }
@@ -226,7 +226,8 @@ TEST_F(TelemetryClient, FailedImmediateSendsKeepTheEventPending) {
     } cases[] = {
         {"server error", PeerAnswer::reply(httpResponse(500, "no")), -1},
         {"closed without an answer", PeerAnswer::close(), -1},
-        {"proxy authentication without credentials", PeerAnswer::reply(httpResponse(407, "", {{"Proxy-Authenticate", "Basic realm=\"p\""}})), -9},
+        {"proxy authentication without credentials",
+         PeerAnswer::reply(httpResponse(407, "", {{"Proxy-Authenticate", "Basic realm=\"p\""}})), -9},
     };
     for (const auto& c : cases) {
         std::atomic<bool> failing{true};
@@ -357,11 +358,12 @@ TEST_F(TelemetryClient, WorkflowIdFileIsMadeReusedAndRewrittenWhenShort) {
         }
     }
     const std::string made = DEZFramework::fetchWorkflowID();
-    EXPECT_TRUE(std::regex_match(made, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})")))
+    EXPECT_TRUE(
+        std::regex_match(made, std::regex(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})")))
         << made;
     EXPECT_EQ(readFile(file), made);
-    for (const std::string& folder : {home + "/Library/Application Support/Zarvo",
-                                     home + "/Library/Application Support/Zarvo/ZEZU"}) {
+    for (const std::string& folder :
+         {home + "/Library/Application Support/Zarvo", home + "/Library/Application Support/Zarvo/ZEZU"}) {
         struct stat st {};
         ASSERT_EQ(::stat(folder.c_str(), &st), 0) << folder;
         EXPECT_EQ(st.st_mode & 07777, 0755u) << folder;

@@ -54,9 +54,7 @@ std::string joinedWithNul(const std::vector<std::string>& arguments) {
     return joined;
 }
 
-std::string text(pugi::xml_node node, const char* path) {
-    return node.select_node(path).node().child_value();
-}
+std::string text(pugi::xml_node node, const char* path) { return node.select_node(path).node().child_value(); }
 
 class SampleProductTest : public testing::Test {
 protected:
@@ -78,9 +76,8 @@ protected:
         fs::remove_all(folder);
         std::string ignored;
         int status = -1;
-        if (!platform::runProcessCapturingOutput("/usr/bin/unsquashfs",
-                                                 {"-no-progress", "-d", folder, output_ + "/packager.sqfs"}, ignored,
-                                                 status) ||
+        if (!platform::runProcessCapturingOutput(
+                "/usr/bin/unsquashfs", {"-no-progress", "-d", folder, output_ + "/packager.sqfs"}, ignored, status) ||
             status != 0)
             return "";
         return folder;
@@ -239,8 +236,8 @@ TEST_F(SampleProductTest, InstallerRecordsItsArgumentsAndReplacesThePackager) {
     EXPECT_EQ(readFile(installed() + "/installer-arguments"), joinedWithNul({"again"}));
 
     int status = -1;
-    ASSERT_TRUE(platform::runProcess(installed() + "/MSP/MorvaneStudioPackager.app/Contents/MacOS/MorvaneStudioPackager",
-                                     {"a b", ""}, status));
+    ASSERT_TRUE(platform::runProcess(
+        installed() + "/MSP/MorvaneStudioPackager.app/Contents/MacOS/MorvaneStudioPackager", {"a b", ""}, status));
     EXPECT_EQ(status, 0);
     EXPECT_EQ(readFile(installed() + "/MSP/launched"), joinedWithNul({"a b", ""}));
 }
@@ -322,8 +319,8 @@ TEST_F(SampleProductTest, ResourcesForARun) {
         {{"--system-check", "unloadable"}, nullptr, nullptr, nullptr},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> options = {"--resources", resources, "--base-url", "http://127.0.0.1:9/product",
-                                            "--stringtable", kStringTableTool};
+        std::vector<std::string> options = {
+            "--resources", resources, "--base-url", "http://127.0.0.1:9/product", "--stringtable", kStringTableTool};
         options.insert(options.end(), c.options.begin(), c.options.end());
         ASSERT_EQ(generate(options), 0);
         pugi::xml_document check;
@@ -371,7 +368,8 @@ TEST_F(SampleProductTest, RefusalsWriteNothing) {
         {{"--prefix", "product"}, 2, "--prefix"},
         {{"--required-os", "10.7"}, 2, "MAJOR.MINOR.BUGFIX"},
         {{"--mksquashfs", "/nonexistent/mksquashfs"}, 1, "mksquashfs not found"},
-        {{"--resources", env_.base() + "/unused", "--base-url", "http://h/p", "--stringtable", "/nonexistent"}, 1,
+        {{"--resources", env_.base() + "/unused", "--base-url", "http://h/p", "--stringtable", "/nonexistent"},
+         1,
          "stringtable not found"},
     };
     for (const auto& c : cases) {

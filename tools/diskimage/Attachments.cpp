@@ -119,7 +119,8 @@ std::vector<Attachment> listAttachments() {
         bool changed = false;
         for (auto it = records.begin(); it != records.end();) {
             bool mounted = false;
-            for (const auto& entry : mounts) mounted = mounted || (entry.mountPoint == it->first && isSquashfsMount(entry));
+            for (const auto& entry : mounts)
+                mounted = mounted || (entry.mountPoint == it->first && isSquashfsMount(entry));
             if (mounted) {
                 ++it;
             } else {

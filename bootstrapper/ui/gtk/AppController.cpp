@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr int kProgressKey = 0;        // coalescing key of percent updates
-constexpr int kSheetContinue = 1;      // the sheet's response ids in the window description
+constexpr int kProgressKey = 0;    // coalescing key of percent updates
+constexpr int kSheetContinue = 1;  // the sheet's response ids in the window description
 constexpr int kSheetCancel = 0;
 constexpr guint kPaintOverdueMs = 2000;  // a frame that never comes must not stall the queue
 
@@ -50,11 +50,24 @@ bool mapped(GtkWidget* widget) { return widget != nullptr && gtk_widget_get_mapp
 }  // namespace
 
 const std::vector<std::string>& AppController::outletNames() {
-    static const std::vector<std::string> names = {
-        "mainWindow", "pctLabel", "errorMessageLabel", "infoIcon", "progressBar", "quitButton",
-        "retryButton", "zsaHyperlink", "authDialogSheet", "authDialogErrorLabel", "authDialogUsernameLabel",
-        "authDialogPasswordLabel", "rememberCredentialsCheckBox", "authDialogUsernameText",
-        "authDialogPasswordText", "authDialogCancelButton", "authDialogSubmitButton", "alertIcon"};
+    static const std::vector<std::string> names = {"mainWindow",
+                                                   "pctLabel",
+                                                   "errorMessageLabel",
+                                                   "infoIcon",
+                                                   "progressBar",
+                                                   "quitButton",
+                                                   "retryButton",
+                                                   "zsaHyperlink",
+                                                   "authDialogSheet",
+                                                   "authDialogErrorLabel",
+                                                   "authDialogUsernameLabel",
+                                                   "authDialogPasswordLabel",
+                                                   "rememberCredentialsCheckBox",
+                                                   "authDialogUsernameText",
+                                                   "authDialogPasswordText",
+                                                   "authDialogCancelButton",
+                                                   "authDialogSubmitButton",
+                                                   "alertIcon"};
     return names;
 }
 
@@ -96,8 +109,8 @@ AppController::AppController(ViewMediator& mediator, const WindowTexts& texts, O
     });
 }
 
-std::unique_ptr<AppController> AppController::create(ViewMediator& mediator, const WindowTexts& texts,
-                                                     Options options, std::string& error) {
+std::unique_ptr<AppController> AppController::create(ViewMediator& mediator, const WindowTexts& texts, Options options,
+                                                     std::string& error) {
     std::unique_ptr<AppController> controller(new AppController(mediator, texts, std::move(options)));
     if (!controller->load(error)) return nullptr;
     return controller;
@@ -107,7 +120,8 @@ bool AppController::load(std::string& error) {
     const auto path = platform::bundleResourcePath("MainWindow", "ui");
     if (!path) {
         const auto folder = platform::bundleResourcesFolder();
-        error = "The window description MainWindow.ui is missing from " + (folder ? *folder : std::string("the bundle"));
+        error =
+            "The window description MainWindow.ui is missing from " + (folder ? *folder : std::string("the bundle"));
         return false;
     }
     builder_ = gtk_builder_new();
@@ -165,8 +179,7 @@ bool AppController::load(std::string& error) {
 
     question_ = gtk_message_dialog_new(GTK_WINDOW(window_),
                                        static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
-                                       GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE,
-                                       "%s", WindowTexts::kWindowTitle);
+                                       GTK_MESSAGE_QUESTION, GTK_BUTTONS_NONE, "%s", WindowTexts::kWindowTitle);
     gtk_window_set_title(GTK_WINDOW(question_), WindowTexts::kWindowTitle);
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(question_), "%s", texts_.quitQuestion.c_str());
     questionNo_ = gtk_dialog_add_button(GTK_DIALOG(question_), texts_.noButton.c_str(), GTK_RESPONSE_NO);
@@ -307,7 +320,8 @@ void AppController::initZorUI() {
     setLabelText(errorMessageLabel_, "");
 
     // Both texts escaped: a translation or an address holding "&" or "<" stays literal.
-    gchar* markup = g_markup_printf_escaped("<a href=\"%s\">%s</a>", texts_.linkAddress.c_str(), texts_.linkText.c_str());
+    gchar* markup =
+        g_markup_printf_escaped("<a href=\"%s\">%s</a>", texts_.linkAddress.c_str(), texts_.linkText.c_str());
     gtk_label_set_markup(GTK_LABEL(zsaHyperlink_), markup);
     g_free(markup);
     gtk_label_set_selectable(GTK_LABEL(zsaHyperlink_), TRUE);
@@ -381,8 +395,9 @@ void AppController::showProgressScreen(const std::string& title, bool quitEnable
 }
 
 void AppController::updateProgressPercent(float percent) {
-    postCall("updateProgressPercent", "{\"percent\":" + percentText(percent) + "}",
-             [percent](ScreenModel& model) { model.applyUpdateProgressPercent(percent); }, true);
+    postCall(
+        "updateProgressPercent", "{\"percent\":" + percentText(percent) + "}",
+        [percent](ScreenModel& model) { model.applyUpdateProgressPercent(percent); }, true);
 }
 
 void AppController::showButton2(bool show) {
@@ -422,8 +437,7 @@ void AppController::applyCall(const std::string& call, const std::string& args,
     // Captures for what a person would notice: any change but the percent, or a whole 10 of it.
     ScreenModel percentOnly = before;
     percentOnly.applyUpdateProgressPercent(model_.percent());
-    const bool percentMoved =
-        std::floor(model_.percent() / 10.0f) != std::floor(capturedPercent_ / 10.0f);
+    const bool percentMoved = std::floor(model_.percent() / 10.0f) != std::floor(capturedPercent_ / 10.0f);
     line.capture = !(percentOnly == model_) || percentMoved;
     if (line.capture) capturedPercent_ = model_.percent();
     if (target == Target::Sheet) line.dialogShown = "sheet";
@@ -448,15 +462,16 @@ void AppController::showDialog(ScreenModel::Dialog dialog, std::uint64_t request
     }
     (sheet ? sheetRequest_ : questionRequest_) = requestId;
     dismissedBy_ = nullptr;
-    applyCall(sheet ? "showProxyDialog" : "showQuitConfirmation", args,
-              [sheet](ScreenModel& model) {
-                  if (sheet) {
-                      model.applyShowProxyDialog({}, {}, {});
-                  } else {
-                      model.applyShowQuitConfirmation();
-                  }
-              },
-              sheet ? Target::Sheet : Target::Question);
+    applyCall(
+        sheet ? "showProxyDialog" : "showQuitConfirmation", args,
+        [sheet](ScreenModel& model) {
+            if (sheet) {
+                model.applyShowProxyDialog({}, {}, {});
+            } else {
+                model.applyShowQuitConfirmation();
+            }
+        },
+        sheet ? Target::Sheet : Target::Question);
 }
 
 void AppController::answerDialog(ScreenModel::Dialog dialog, int response) {
@@ -502,9 +517,8 @@ void AppController::answerDialog(ScreenModel::Dialog dialog, int response) {
     // The code is stored; now hide, then let the worker go.
     model_.closeDialog();
     mirror();
-    traceInput("dialog", "\"dialog\":" + quote(sheet ? "sheet" : "question") +
-                                ",\"outcome\":\"answered\",\"answer\":" + quote(answer) + ",\"how\":" + quote(how) +
-                                ",\"code\":" + std::to_string(code));
+    traceInput("dialog", "\"dialog\":" + quote(sheet ? "sheet" : "question") + ",\"outcome\":\"answered\",\"answer\":" +
+                             quote(answer) + ",\"how\":" + quote(how) + ",\"code\":" + std::to_string(code));
     const std::uint64_t answered = request;
     request = 0;
     dispatcher_->complete(answered);
@@ -526,7 +540,8 @@ void AppController::mirror() {
         }
         setShown(alertIcon_, true);
     } else {
-        if (gtk_image_get_storage_type(GTK_IMAGE(alertIcon_)) != GTK_IMAGE_EMPTY) gtk_image_clear(GTK_IMAGE(alertIcon_));
+        if (gtk_image_get_storage_type(GTK_IMAGE(alertIcon_)) != GTK_IMAGE_EMPTY)
+            gtk_image_clear(GTK_IMAGE(alertIcon_));
         setShown(alertIcon_, false);
     }
     setButtonTitle(retryButton_, m.retryText());
@@ -765,7 +780,9 @@ gboolean AppController::onMainDelete(GtkWidget*, GdkEvent*, gpointer data) {
     return TRUE;  // the window never closes by itself
 }
 
-void AppController::onMainDestroy(GtkWidget*, gpointer data) { static_cast<AppController*>(data)->onMainWindowDestroyed(); }
+void AppController::onMainDestroy(GtkWidget*, gpointer data) {
+    static_cast<AppController*>(data)->onMainWindowDestroyed();
+}
 
 void AppController::onQuitClicked(GtkButton*, gpointer data) {
     auto* self = static_cast<AppController*>(data);
@@ -819,7 +836,9 @@ gboolean AppController::onDialogDelete(GtkWidget* dialog, GdkEvent*, gpointer) {
     return TRUE;
 }
 
-void AppController::onSheetClose(GtkDialog*, gpointer data) { static_cast<AppController*>(data)->dismissedBy_ = "escape"; }
+void AppController::onSheetClose(GtkDialog*, gpointer data) {
+    static_cast<AppController*>(data)->dismissedBy_ = "escape";
+}
 
 void AppController::onQuestionClose(GtkDialog*, gpointer data) {
     static_cast<AppController*>(data)->dismissedBy_ = "escape";

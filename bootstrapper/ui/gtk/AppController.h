@@ -31,19 +31,19 @@ public:
     enum class LoopEnd { Running, CloseUI, Destroyed };
 
     struct Options {
-        bool highDPIScreen = false;              // the 32x32 icon at device scale 2
-        std::function<void()> quitLoop;          // default: gtk_main_quit while a loop runs
+        bool highDPIScreen = false;                        // the 32x32 icon at device scale 2
+        std::function<void()> quitLoop;                    // default: gtk_main_quit while a loop runs
         std::function<void(const std::string&)> openLink;  // default: ZORUtils::openURL
-        std::string tracePath;                   // default: BOOTSTRAP_UI_TRACE
-        std::string screenshotFolder;            // default: BOOTSTRAP_UI_SCREENSHOTS
-        bool readEnvironment = true;             // false: the two above only as given
+        std::string tracePath;                             // default: BOOTSTRAP_UI_TRACE
+        std::string screenshotFolder;                      // default: BOOTSTRAP_UI_SCREENSHOTS
+        bool readEnvironment = true;                       // false: the two above only as given
     };
 
     // Main thread, after gtk_init_check. Loads "MainWindow.ui" through the bundle's resource
     // look-up and finds every outlet; nullptr with error set when the file or an outlet is
     // missing or malformed. Nothing is shown yet.
-    static std::unique_ptr<AppController> create(ViewMediator& mediator, const WindowTexts& texts,
-                                                 Options options, std::string& error);
+    static std::unique_ptr<AppController> create(ViewMediator& mediator, const WindowTexts& texts, Options options,
+                                                 std::string& error);
     ~AppController() override;
     AppController(const AppController&) = delete;
     AppController& operator=(const AppController&) = delete;
@@ -107,11 +107,10 @@ private:
     bool load(std::string& error);
 
     // Worker side: queue one call.
-    void postCall(std::string call, std::string args, std::function<void(ScreenModel&)> apply,
-                  bool coalesce = false);
+    void postCall(std::string call, std::string args, std::function<void(ScreenModel&)> apply, bool coalesce = false);
     // Main side.
-    void applyCall(const std::string& call, const std::string& args,
-                   const std::function<void(ScreenModel&)>& apply, Target target);
+    void applyCall(const std::string& call, const std::string& args, const std::function<void(ScreenModel&)>& apply,
+                   Target target);
     void showDialog(ScreenModel::Dialog dialog, std::uint64_t requestId, const std::string& args);
     void answerDialog(ScreenModel::Dialog dialog, int response);
     void mirror();

@@ -39,7 +39,9 @@ protected:
     }
 
     bool temporaryBaseEmpty() const { return fs::is_empty(temporaryBase_); }
-    std::vector<std::string> log() const { return test_support::readLines(test_support::programLogPath(environment_.home())); }
+    std::vector<std::string> log() const {
+        return test_support::readLines(test_support::programLogPath(environment_.home()));
+    }
 
     test_support::TemporaryEnvironment environment_;
     std::string temporaryBase_;
@@ -58,10 +60,10 @@ TEST_F(FacadeTest, FailedInitLogsThenShutsDownCleanly) {
     ZORApplicationFacade::shutdown();
 
     const std::vector<std::string> lines = log();
-    EXPECT_TRUE(test_support::linesInOrder(lines, {"****************Starting MSP_ZOR workflow*******************",
-                                                   "FAILED to init the session proxy",
-                                                   "Thread is not initialized, so it cannot run",
-                                                   "****************Closing MSP_ZOR workflow*******************"}))
+    EXPECT_TRUE(test_support::linesInOrder(
+        lines,
+        {"****************Starting MSP_ZOR workflow*******************", "FAILED to init the session proxy",
+         "Thread is not initialized, so it cannot run", "****************Closing MSP_ZOR workflow*******************"}))
         << test_support::joinLines(lines);
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("Closing MSP_ZOR workflow"), std::string::npos);
@@ -79,8 +81,8 @@ TEST_F(FacadeTest, NoWindowHostShutsDownWithoutStartingTheWorker) {
     ZORApplicationFacade::shutdown();
 
     const std::vector<std::string> lines = log();
-    EXPECT_TRUE(test_support::linesInOrder(lines, {"Starting MSP_ZOR workflow", "No window toolkit in this build",
-                                                   "Closing MSP_ZOR workflow"}))
+    EXPECT_TRUE(test_support::linesInOrder(
+        lines, {"Starting MSP_ZOR workflow", "No window toolkit in this build", "Closing MSP_ZOR workflow"}))
         << test_support::joinLines(lines);
     EXPECT_EQ(test_support::findLine(lines, "initializing screen"), lines.size());
     EXPECT_TRUE(temporaryBaseEmpty());
@@ -155,8 +157,8 @@ TEST_F(ProgramTest, MissingDictionaryReturnsMinusOneAfterClosing) {
     setenv(kResourcesVariable, empty.c_str(), 1);
     EXPECT_EQ(runProgram({}), 255);
     const std::vector<std::string> lines = log();
-    EXPECT_TRUE(test_support::linesInOrder(lines, {"Starting MSP_ZOR workflow", "FAILED to init the session proxy",
-                                                   "Closing MSP_ZOR workflow"}))
+    EXPECT_TRUE(test_support::linesInOrder(
+        lines, {"Starting MSP_ZOR workflow", "FAILED to init the session proxy", "Closing MSP_ZOR workflow"}))
         << test_support::joinLines(lines);
     EXPECT_EQ(test_support::findLine(lines, "No window toolkit"), lines.size());
 }

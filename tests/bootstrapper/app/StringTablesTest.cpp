@@ -103,8 +103,10 @@ std::string withoutComments(const std::string& text) {
     for (size_t i = 0; i < out.size(); ++i) {
         const char c = out[i];
         if (quote) {
-            if (c == '\\') ++i;
-            else if (c == quote) quote = 0;
+            if (c == '\\')
+                ++i;
+            else if (c == quote)
+                quote = 0;
         } else if (c == '"' || c == '\'') {
             quote = c;
         } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '/') {
@@ -112,7 +114,8 @@ std::string withoutComments(const std::string& text) {
         } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '*') {
             const size_t end = out.find("*/", i + 2);
             const size_t stop = end == std::string::npos ? out.size() : end + 2;
-            for (; i < stop; ++i) if (out[i] != '\n') out[i] = ' ';
+            for (; i < stop; ++i)
+                if (out[i] != '\n') out[i] = ' ';
             --i;
         }
     }
@@ -203,7 +206,8 @@ TEST(StringTablesTest, SourcesAreWellFormedAndHoldTheSameKeys) {
             // A translation keeps the placeholders that the program fills in.
             EXPECT_EQ(count(it->second, "@#"), count(value, "@#")) << key << ": " << it->second;
         }
-        for (const auto& entry : source.values) EXPECT_TRUE(english.values.count(entry.first)) << entry.first << " is not in en_US";
+        for (const auto& entry : source.values)
+            EXPECT_TRUE(english.values.count(entry.first)) << entry.first << " is not in en_US";
     }
 }
 
@@ -261,7 +265,8 @@ TEST(StringTablesTest, TitlesLinksAndLineBreaksAsShown) {
         {"ja_JP", "$$$/ZOR/CancelConfirmYes=", "はい(&Y)"},
         {"en_US", "$$$/ZOR/ZSSignCheckFailed=",
          "There seems to be a problem with Morvane Studio Packager. Please contact Customer Support.\n"
-         "Customer Support: " + support},
+         "Customer Support: " +
+             support},
     };
     for (const auto& c : cases) {
         BuiltTable table(builtTableOf(c.locale));

@@ -1,8 +1,8 @@
 // One whole headless run in-process: product, server, sink, locks, folders, hooks and window.
+#include "tests/bootstrapper/app/WholeRun.h"
 #include "bootstrapper/app/TestSeams.h"
 #include "bootstrapper/support/TestSeams.h"
 #include "platform/TestSeams.h"
-#include "tests/bootstrapper/app/WholeRun.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -309,13 +309,13 @@ bool canMountImages(std::string& reason) {
             std::string output;
             int status = -1;
             platform::runProcessCapturingOutput(
-                "/usr/bin/mksquashfs", {folder + "/source", folder + "/probe.sqfs", "-quiet", "-noappend", "-no-progress"},
-                output, status);
+                "/usr/bin/mksquashfs",
+                {folder + "/source", folder + "/probe.sqfs", "-quiet", "-noappend", "-no-progress"}, output, status);
             const std::string tool = binaryDir() + "/MSPInstaller.app/Contents/MacOS/diskimage";
             int attach = -1;
-            platform::runProcessCapturingOutput(tool, {"attach", folder + "/probe.sqfs", "-readonly", "-quiet",
-                                                       "-mountpoint", folder + "/mnt"},
-                                                output, attach);
+            platform::runProcessCapturingOutput(
+                tool, {"attach", folder + "/probe.sqfs", "-readonly", "-quiet", "-mountpoint", folder + "/mnt"}, output,
+                attach);
             if (attach == 0) {
                 platform::runProcessCapturingOutput(tool, {"detach", folder + "/mnt", "-quiet"}, output, status);
             } else {

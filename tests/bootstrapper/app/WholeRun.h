@@ -48,7 +48,7 @@ public:
     TemporaryEnvironment& environment() { return *environment_; }
     std::shared_ptr<TemporaryEnvironment> sharedEnvironment() const { return environment_; }
 
-    std::string packagerFolder() const;   // <local root>/Applications/Utilities/Zarvo Application Manager
+    std::string packagerFolder() const;  // <local root>/Applications/Utilities/Zarvo Application Manager
     std::string resourcesFolder() const { return resources_; }
     std::string productFolder() const { return product_; }
     std::string keyFile() const { return keyFile_; }
@@ -81,7 +81,7 @@ private:
     void runTool(const std::vector<std::string>& arguments);
 
     std::shared_ptr<TemporaryEnvironment> environment_;
-    std::string base_;  // this run's own folder inside the environment
+    std::string base_;                                           // this run's own folder inside the environment
     std::optional<ScopedEnvironment> variables_{std::in_place};  // put back at the end of the destructor
     std::string keyFile_;
     std::string product_;

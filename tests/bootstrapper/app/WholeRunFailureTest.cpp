@@ -124,9 +124,9 @@ TEST_P(MissingResourcesTest, EachIsReportedOnceThenA12E2) {
               expected(c.systemCheck));
     EXPECT_EQ(test_support::countLines(log, "System check information not available or is Invalid"),
               expected(c.systemCheck));
-    EXPECT_EQ(test_support::countLines(
-                  log, "Product info xml is not present in the installer. The installer is corrupted."),
-              expected(c.productInfo));
+    EXPECT_EQ(
+        test_support::countLines(log, "Product info xml is not present in the installer. The installer is corrupted."),
+        expected(c.productInfo));
     EXPECT_EQ(test_support::countLines(log, "Product Info information not available or is Invalid"),
               expected(c.productInfo));
     if (c.failureLine != nullptr) {
@@ -162,15 +162,16 @@ TEST(WholeRunFailureTest, OperatingSystemBelowRequirementShowsTheRequiredVersion
     ASSERT_TRUE(run.waitForFatal("99.0.0 is the minimum required for installation")) << run.window().describeCalls();
     EXPECT_FALSE(run.window().model().linkVisible());
     quitAtOnce(run);
-    EXPECT_TRUE(test_support::linesInOrder(run.logLines(), {"System check failed", "FAILED to meet the system requirements"}));
+    EXPECT_TRUE(
+        test_support::linesInOrder(run.logLines(), {"System check failed", "FAILED to meet the system requirements"}));
 }
 
 TEST(WholeRunFailureTest, UnloadableSystemCheckEndsOnEmptyFatalScreen) {
     WholeRun run;
     run.makeProduct({{}, "unloadable"});
     run.start();
-    ASSERT_TRUE(run.window().waitFor(
-        [](const ScreenModel& m, const auto&) { return m.screen() == Screen::Fatal; }, WholeRun::kWait));
+    ASSERT_TRUE(run.window().waitFor([](const ScreenModel& m, const auto&) { return m.screen() == Screen::Fatal; },
+                                     WholeRun::kWait));
     EXPECT_EQ(run.window().model().errorText(), "");
     EXPECT_FALSE(run.window().model().linkVisible());
     quitAtOnce(run);

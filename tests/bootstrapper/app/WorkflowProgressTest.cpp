@@ -151,15 +151,23 @@ struct SleepCase {
 };
 
 const SleepCase kSleepCases[] = {
-    {nullptr, 500000}, {"", 500000}, {"0", 0}, {"1000", 1000}, {"abc", 500000}, {"-5", 500000},
-    {"1.5", 500000}, {" 12", 500000}, {"12 ", 500000}, {"99999999999", 500000}, {"4294967295", 4294967295u},
+    {nullptr, 500000},
+    {"", 500000},
+    {"0", 0},
+    {"1000", 1000},
+    {"abc", 500000},
+    {"-5", 500000},
+    {"1.5", 500000},
+    {" 12", 500000},
+    {"12 ", 500000},
+    {"99999999999", 500000},
+    {"4294967295", 4294967295u},
 };
 
 TEST(SeamsTest, SleepFromEnvironmentIsDecimalOrProduction) {
     for (const SleepCase& c : kSleepCases) {
         ScopedEnvironment variable(bootstrap_seams::kLockPollVariable, c.value);
-        EXPECT_EQ(bootstrap_seams::microsecondsFromEnvironment(bootstrap_seams::kLockPollVariable, 500000),
-                  c.expected)
+        EXPECT_EQ(bootstrap_seams::microsecondsFromEnvironment(bootstrap_seams::kLockPollVariable, 500000), c.expected)
             << (c.value ? c.value : "(unset)");
     }
 }

@@ -214,8 +214,8 @@ struct DownloadFailureCase {
 
 // Sub-step 2 of the version file failed: what the user can mend waits in sub-step 5.
 const DownloadFailureCase kDownloadFailureCases[] = {
-    {"proxy_authentication", -8, 1, "showProxyDialog", "Please provide your proxy server username and password",
-     false, 5},
+    {"proxy_authentication", -8, 1, "showProxyDialog", "Please provide your proxy server username and password", false,
+     5},
     {"server_error", -40, 4, "showWarningErrorScreen", "The remote server is not responding", true, 5},
     {"network_unavailable", -50, 4, "showWarningErrorScreen", "Please connect to internet", true, 5},
     {"invalid_path", -80, 5, "showFatalErrorScreen", "(Error code: A12E4)", true, 2},
@@ -289,8 +289,8 @@ TEST_P(InstallFailureTest, FatalScreenEventAndSecondButton) {
         EXPECT_EQ(window_.calls[0].text, "Download");
         EXPECT_TRUE(window_.calls[1].flag);
     }
-    EXPECT_EQ(test_support::countLines(
-                  log(), "Failed to extract or install Morvane Studio Packager. Error Code - " + std::to_string(c.resultCode)),
+    EXPECT_EQ(test_support::countLines(log(), "Failed to extract or install Morvane Studio Packager. Error Code - " +
+                                                  std::to_string(c.resultCode)),
               1u);
     const std::vector<std::string> bodies = server_.postedBodies(kSinkPath);
     ASSERT_EQ(bodies.size(), 1u);

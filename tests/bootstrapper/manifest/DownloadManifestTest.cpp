@@ -45,7 +45,7 @@ const std::vector<std::string> kSessionArguments = {"--sessionId=S", "--userId=U
 using test_support::readFile;
 
 bool exists(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return lstat(path.c_str(), &info) == 0;
 }
 
@@ -346,7 +346,8 @@ TEST_F(DownloadManifestTest, InvalidManifestsAreRefused) {
         {"no asset node", original.substr(0, listStart) + "<asset_list></asset_list>" + original.substr(listEnd + 13)},
         {"unknown asset type", replaced(original, "<asset_type>BINARY</asset_type>", "<asset_type>ZIP</asset_type>")},
         {"asset size 0", replaced(original, "<asset_size>150000</asset_size>", "<asset_size>0</asset_size>")},
-        {"asset size not a number", replaced(original, "<asset_size>150000</asset_size>", "<asset_size>x</asset_size>")},
+        {"asset size not a number",
+         replaced(original, "<asset_size>150000</asset_size>", "<asset_size>x</asset_size>")},
         {"sizes adding up beyond 64 bits",
          replaced(original, "<asset_size>150000</asset_size>", "<asset_size>18446744073709551615</asset_size>")},
         {"duplicate sequence numbers",
@@ -379,13 +380,15 @@ TEST_F(DownloadManifestTest, SavedManifestReadsAsTheDownloadedOne) {
     ASSERT_TRUE(manifest.readManifestFile(product + "/manifest.xml"));
     EXPECT_EQ(manifest.getManifestVersion(), "1.0");
     EXPECT_EQ(manifest.getAssetCount(), 2u);
-    EXPECT_EQ(manifest.getTotalBytes(), fs::file_size(product + "/packager.sqfs") + fs::file_size(product + "/notes.bin"));
+    EXPECT_EQ(manifest.getTotalBytes(),
+              fs::file_size(product + "/packager.sqfs") + fs::file_size(product + "/notes.bin"));
     EXPECT_EQ(manifest.getCurrentAsset(), nullptr);
 
     // A refused file leaves nothing of the one read before it.
     const std::string damaged = environment.base() + "/damaged-manifest.xml";
-    std::ofstream(damaged, std::ios::binary) << replaced(readFile(product + "/manifest.xml"), "<asset_size>150000</asset_size>",
-                                                         "<asset_size>18446744073709551615</asset_size>");
+    std::ofstream(damaged, std::ios::binary)
+        << replaced(readFile(product + "/manifest.xml"), "<asset_size>150000</asset_size>",
+                    "<asset_size>18446744073709551615</asset_size>");
     EXPECT_FALSE(manifest.readManifestFile(damaged));
     EXPECT_EQ(manifest.getAssetCount(), 0u);
     EXPECT_EQ(manifest.getTotalBytes(), 0u);
@@ -419,7 +422,8 @@ TEST_F(DownloadManifestTest, InvalidValidationFilesStopBeforeTheAsset) {
     };
     const auto segments = [&](std::vector<std::string> numbers) {
         std::vector<Numbered> list;
-        for (size_t i = 0; i < numbers.size(); ++i) list.push_back({numbers[i], signatures.at(static_cast<uint32_t>(i))});
+        for (size_t i = 0; i < numbers.size(); ++i)
+            list.push_back({numbers[i], signatures.at(static_cast<uint32_t>(i))});
         return list;
     };
     const std::vector<std::string> good = {"1", "2", "3", "4", "5"};
@@ -433,8 +437,7 @@ TEST_F(DownloadManifestTest, InvalidValidationFilesStopBeforeTheAsset) {
         {"unknown algorithm", text("TYPE2", "65536", "5", "40960", segments(good)),
          "Validation data for asset sequence number 1 could not be initialized"},
         {"segment size 65535", text("TYPE1", "65535", "5", "40964", segments(good)), "could not be initialized"},
-        {"segment size 4194305", text("TYPE1", "4194305", "1", "303104", segments({"1"})),
-         "could not be initialized"},
+        {"segment size 4194305", text("TYPE1", "4194305", "1", "303104", segments({"1"})), "could not be initialized"},
         {"count mismatch", text("TYPE1", "65536", "6", "40960", segments(good)), "could not be initialized"},
         {"duplicate number", text("TYPE1", "65536", "5", "40960", segments({"1", "1", "3", "4", "5"})),
          "could not be initialized"},
@@ -559,8 +562,8 @@ TEST_F(DownloadManifestTest, ImageAttachedAlreadyIsUsedWhereItIs) {
     const std::string own = environment.base() + "/own mount";
     std::string output;
     int status = -1;
-    ASSERT_TRUE(platform::runProcessCapturingOutput(
-        kTool, {"attach", image, "-readonly", "-quiet", "-mountpoint", own}, output, status));
+    ASSERT_TRUE(platform::runProcessCapturingOutput(kTool, {"attach", image, "-readonly", "-quiet", "-mountpoint", own},
+                                                    output, status));
     ASSERT_EQ(status, 0) << output;
 
     ZEZUUtils::XMLParser parser;

@@ -96,7 +96,8 @@ TEST_F(ValidatorTest, ReaderRulesTable) {
          "Invalid Last segment size (0) specified", 0},
         {"last one above segment size", validationText("65536", "65537", "1", numbered({"1"})),
          "Last segment size is more than segment size", 0},
-        {"no segment count", validationText("65536", "10", "(none)", numbered({"1"})), "Segment count not specified", 0},
+        {"no segment count", validationText("65536", "10", "(none)", numbered({"1"})), "Segment count not specified",
+         0},
         {"segment count 0", validationText("65536", "10", "0", {}), "Segment count is invalid", 0},
         {"negative segment count", validationText("65536", "10", "-1", numbered({"1"})), "Segment count is invalid", 0},
         {"count 3, two segments", validationText("65536", "10", "3", numbered({"1", "2"})), kMismatch.c_str(), 0},
@@ -114,7 +115,10 @@ TEST_F(ValidatorTest, ReaderRulesTable) {
         // A signature is the segment's content as XML text: nothing there may need escaping on the way back.
         {"blanks around a signature", validationText("65536", "10", "1", {{"1", " " + kAbcDigest + " "}}), nullptr, 10},
         {"control character in a signature",
-         validationText("512", "512", "2", {{"1", kAbcDigest}, {"2", "da0a9d61\x05\x05" "db8c81a896ac12b9"}}),
+         validationText("512", "512", "2",
+                        {{"1", kAbcDigest},
+                         {"2", "da0a9d61\x05\x05"
+                               "db8c81a896ac12b9"}}),
          "Invalid signature for segment 2", 0},
         {"character reference in a signature", validationText("65536", "10", "1", {{"1", "900150&#5;98"}}),
          "Invalid signature for segment 1", 0},
@@ -152,8 +156,8 @@ TEST_F(ValidatorTest, ReaderRulesTable) {
 TEST_F(ValidatorTest, SegmentsValidateByLowercaseDigestOfTheirIndex) {
     const std::string upper = "900150983CD24FB0D6963F7D28E17F72";
     MD5Validator validator;
-    ASSERT_TRUE(validator.initWithXMLPath(write(
-        "v.xml", validationText("65536", "3", "3", {{"1", kAbcDigest}, {"2", upper}, {"3", kEmptyDigest}}))));
+    ASSERT_TRUE(validator.initWithXMLPath(
+        write("v.xml", validationText("65536", "3", "3", {{"1", kAbcDigest}, {"2", upper}, {"3", kEmptyDigest}}))));
     const uint8_t abc[] = {'a', 'b', 'c'};
     EXPECT_TRUE(validator.validateSegment(abc, 3, 0));
     EXPECT_FALSE(validator.validateSegment(abc, 2, 0));
@@ -219,7 +223,7 @@ TEST_F(ValidatorTest, WriterEdgeCases) {
     EXPECT_FALSE(validator.generateFromDataFile(environment.base() + "/missing.bin", xml, 65536));
     EXPECT_TRUE(log.contains(zezu::WARN, "Data file could not be opened at path"));
     EXPECT_FALSE(validator.generateFromDataFile(write("some.bin", "abc"), xml, 0));
-    struct stat info{};
+    struct stat info {};
     EXPECT_NE(stat(xml.c_str(), &info), 0) << "nothing is written for a failed generation";
 
     // An empty data file gives a file without segments, which the reader then refuses.
@@ -243,14 +247,14 @@ TEST_F(ValidatorTest, FactoryPicksByExactAlgorithmName) {
         bool made;
     } cases[] = {
         {"TYPE1", good, nullptr, true},
-        {"lowercase", validationText("65536", "3", "1", numbered({"1"}), "type1"), "Validator type (type1) is not defined",
-         false},
+        {"lowercase", validationText("65536", "3", "1", numbered({"1"}), "type1"),
+         "Validator type (type1) is not defined", false},
         {"other", validationText("65536", "3", "1", numbered({"1"}), "TYPE2"), "Validator type (TYPE2) is not defined",
          false},
         {"no algorithm", "<validationInfo><segmentSize>65536</segmentSize></validationInfo>", nullptr, false},
         {"unparsable", "not xml", nullptr, false},
-        {"does not initialise", validationText("65536", "3", "2", numbered({"1"})), "Validator could not be initialized",
-         false},
+        {"does not initialise", validationText("65536", "3", "2", numbered({"1"})),
+         "Validator could not be initialized", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,7 +277,7 @@ TEST_F(ValidatorTest, FactoryPicksByExactAlgorithmName) {
 // The generator's validation files come from hashlib: the C++ writer must produce the same fields.
 TEST_F(ValidatorTest, WriterAgreesWithTheSampleProductGenerator) {
     const std::string tool = SAMPLE_PRODUCT_TOOL;
-    struct stat info{};
+    struct stat info {};
     if (stat("/usr/bin/mksquashfs", &info) != 0) GTEST_SKIP() << "mksquashfs is not installed";
     const std::string product = environment.base() + "/product";
     int status = -1;

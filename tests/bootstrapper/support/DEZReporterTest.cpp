@@ -14,8 +14,8 @@
 #include "platform/UserFolders.h"
 #include "telemetry/DEZManager.h"
 #include "telemetry/TestSeams.h"
-#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/LogFacadeHome.h"
+#include "tests/support/LoopbackHttpPeer.h"
 #include "tests/support/RecordingLogTarget.h"
 #include "tests/support/TemporaryEnvironment.h"
 
@@ -97,14 +97,13 @@ protected:
         platform::testing::setSessionStateFolder("");
     }
 
-    static void useService(const std::string& url) {
-        ::setenv(DEZFramework::kEventServiceUrlVariable, url.c_str(), 1);
-    }
+    static void useService(const std::string& url) { ::setenv(DEZFramework::kEventServiceUrlVariable, url.c_str(), 1); }
     void writeSystemVersion(const std::string& version) {
         const std::string folder = environment_.localRoot() + "/System/Library/CoreServices";
         std::filesystem::create_directories(folder);
         std::ofstream(folder + "/SystemVersion.plist")
-            << "<plist version=\"1.0\"><dict><key>ProductVersion</key><string>" << version << "</string></dict></plist>";
+            << "<plist version=\"1.0\"><dict><key>ProductVersion</key><string>" << version
+            << "</string></dict></plist>";
     }
     std::string versionFile(const std::string& version) {
         const std::string path = environment_.base() + "/version-" + version + ".xml";
@@ -119,7 +118,8 @@ protected:
 
     test_support::TemporaryEnvironment environment_;
     std::string sessionState_;
-    LoopbackHttpPeer sink_{[](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "<ok/>")); }};
+    LoopbackHttpPeer sink_{
+        [](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "<ok/>")); }};
 };
 
 TEST_F(DEZReporterTest, EventCarriesTheSessionAttributesInKeyOrder) {

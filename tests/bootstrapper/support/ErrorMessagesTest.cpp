@@ -110,8 +110,8 @@ TEST(ErrorMessages, SignCheckRowShowsTheSupportButtonOnceAndEndsWithTheAddress) 
     int resultCode = 503;
     bool showLink = true;
     int supportCalls = 0;
-    EXPECT_TRUE(resolveInstallError(text, actionType, resultCode, utils.dictionaryHandle(), showLink,
-                                    [&] { ++supportCalls; }));
+    EXPECT_TRUE(
+        resolveInstallError(text, actionType, resultCode, utils.dictionaryHandle(), showLink, [&] { ++supportCalls; }));
     EXPECT_EQ(supportCalls, 1);
     EXPECT_FALSE(showLink);
     EXPECT_EQ(text, std::string("There seems to be a problem with Morvane Studio Packager. Please contact Customer "
@@ -207,7 +207,8 @@ TEST(ErrorMessages, TranslatedTextsGetTheirCodeAndUntranslatedKeysTheirDefault) 
     bool showLink = false;
     int errorType = -60;
     resolveDownloadError(text, errorType, extended, utils.dictionaryHandle(), fatal, showLink);
-    EXPECT_EQ(text, "Probl\xC3\xA8me de t\xC3\xA9l\xC3\xA9" "chargement (A12E5), voir @#x@#.");
+    EXPECT_EQ(text, "Probl\xC3\xA8me de t\xC3\xA9l\xC3\xA9"
+                    "chargement (A12E5), voir @#x@#.");
     // No link: the placeholder stays.
     errorType = -45;
     resolveDownloadError(text, errorType, extended, utils.dictionaryHandle(), fatal, showLink);
@@ -216,7 +217,9 @@ TEST(ErrorMessages, TranslatedTextsGetTheirCodeAndUntranslatedKeysTheirDefault) 
     int actionType = 1;
     int resultCode = 10;
     resolveInstallError(text, actionType, resultCode, utils.dictionaryHandle(), showLink);
-    EXPECT_EQ(text, std::string("\xC3\x89" "chec de l'installation ") + kDefaultErrorCode + ".");
+    EXPECT_EQ(text, std::string("\xC3\x89"
+                                "chec de l'installation ") +
+                        kDefaultErrorCode + ".");
     EXPECT_TRUE(showLink);
     // A key the table lacks: its default text.
     resultCode = -18;

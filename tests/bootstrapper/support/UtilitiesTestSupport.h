@@ -41,7 +41,6 @@ private:
     std::filesystem::path old_;
 };
 
-
 inline std::vector<std::string> splitAt(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;

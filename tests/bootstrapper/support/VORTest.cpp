@@ -42,9 +42,7 @@ protected:
         settings_test::useFactsTree(environment_.base() + "/facts", tree);
         forgetKeys();
     }
-    std::string databasePath() const {
-        return environment_.home() + "/Library/Application Support/Zarvo/ZEZU/vor.db";
-    }
+    std::string databasePath() const { return environment_.home() + "/Library/Application Support/Zarvo/ZEZU/vor.db"; }
 
     // One use as the workflow makes it: a fresh wrapper, opened, used and freed.
     bool readOnce(std::string& user, std::string& password) {
@@ -152,10 +150,8 @@ TEST_F(VORTest, NothingHappensWithoutAReference) {
     EXPECT_FALSE(vor.VORGetValueForKey("d", "s", "k", value));
     EXPECT_FALSE(vor.VORSetValueForKey("d", "s", "k", "v"));
     EXPECT_EQ(value, "v");
-    EXPECT_EQ(log.count(zezu::WARN, "VOR", "The VOR lib ref is not initialized in VORGetValueForKey"), 1)
-        << log.dump();
-    EXPECT_EQ(log.count(zezu::WARN, "VOR", "The VOR lib ref is not initialized in VORSetValueForKey"), 1)
-        << log.dump();
+    EXPECT_EQ(log.count(zezu::WARN, "VOR", "The VOR lib ref is not initialized in VORGetValueForKey"), 1) << log.dump();
+    EXPECT_EQ(log.count(zezu::WARN, "VOR", "The VOR lib ref is not initialized in VORSetValueForKey"), 1) << log.dump();
     EXPECT_TRUE(vor.freeLibRef());  // nothing to free
     EXPECT_FALSE(std::filesystem::exists(databasePath()));
 }

@@ -45,7 +45,8 @@ TEST_F(ZAMEEUtilitiesTest, EmptyOrMissingPathGivesOneAndStartsNothing) {
     int status = -7;
     EXPECT_EQ(ZAMEEUtilities::launchProcess("", {"x"}, status), 1);
     EXPECT_EQ(status, -7);
-    EXPECT_EQ(logged(), (std::vector<std::string>{entry(zezu::ERROR, "CreateProcess failed. PathToProcess does not exist.\n")}));
+    EXPECT_EQ(logged(),
+              (std::vector<std::string>{entry(zezu::ERROR, "CreateProcess failed. PathToProcess does not exist.\n")}));
 
     // A missing file is answered without a line.
     const std::string missing = env_.base() + "/missing";
@@ -78,15 +79,16 @@ TEST_F(ZAMEEUtilitiesTest, UnstartableProgramsGiveTwoAndLeaveTheStatusAlone) {
         EXPECT_FALSE(fs::exists(marker)) << c.what;
         const std::vector<std::string> lines = logged();
         ASSERT_FALSE(lines.empty()) << c.what;
-        EXPECT_EQ(lines.back(), entry(zezu::ERROR, "Launch Process failed for " + c.path + ": " +
-                                                       std::strerror(c.reason)))
+        EXPECT_EQ(lines.back(),
+                  entry(zezu::ERROR, "Launch Process failed for " + c.path + ": " + std::strerror(c.reason)))
             << c.what;
     }
 }
 
 TEST_F(ZAMEEUtilitiesTest, RunsWithTheArgumentsVerbatimAndLogsEachOne) {
     const std::string record = env_.base() + "/arguments";
-    const std::vector<std::string> arguments = {"record", record, "--mode=silent", "two words \"quoted\" $HOME;$(id)", ""};
+    const std::vector<std::string> arguments = {"record", record, "--mode=silent", "two words \"quoted\" $HOME;$(id)",
+                                                ""};
     int status = -7;
     ASSERT_EQ(ZAMEEUtilities::launchProcess(bin_ + "/probe", arguments, status), 0);
     EXPECT_EQ(status, 0);
@@ -206,9 +208,10 @@ void writeSystemVersion(const std::string& localRoot, const std::string& version
     const std::string folder = localRoot + "/System/Library/CoreServices";
     fs::create_directories(folder);
     test_support::writeFile(folder + "/SystemVersion.plist",
-                              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-                              "<key>ProductName</key><string>Test OS</string>"
-                              "<key>ProductVersion</key><string>" + version + "</string></dict></plist>\n");
+                            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                            "<key>ProductName</key><string>Test OS</string>"
+                            "<key>ProductVersion</key><string>" +
+                                version + "</string></dict></plist>\n");
 }
 
 TEST_F(ZAMEEUtilitiesTest, OSVersionFromTheSystemVersionFile) {
@@ -230,8 +233,8 @@ TEST_F(ZAMEEUtilitiesTest, OSVersionFromTheSystemVersionFile) {
         EXPECT_EQ(std::vector<int>(version, version + 3), std::vector<int>(c.version, c.version + 3)) << c.text;
         const auto lines = logged();
         ASSERT_EQ(lines.size(), before + 1) << c.text;
-        EXPECT_EQ(lines.back(),
-                  entry(zezu::DEBUG, std::string("The OS X version from the SystemVersion.plist file (") + c.logged + ")."));
+        EXPECT_EQ(lines.back(), entry(zezu::DEBUG, std::string("The OS X version from the SystemVersion.plist file (") +
+                                                       c.logged + ")."));
     }
 }
 

@@ -67,7 +67,8 @@ protected:
 };
 
 TEST_F(ZORUtilsTest, DictionaryForTheBestLocaleWithTheEnglishFallback) {
-    const std::string warning = entry(zezu::WARN, "Error finding locale language dictionary file. Defaulting to english.");
+    const std::string warning =
+        entry(zezu::WARN, "Error finding locale language dictionary file. Defaulting to english.");
     const std::string searching = entry(zezu::DEBUG, "Searching for en_US locale dictionary.");
     const std::string success = entry(zezu::DEBUG, "Dictionary reading successful.");
     const std::string noEnglish = entry(zezu::INFO, "Error finding english dictionary file.");
@@ -80,22 +81,39 @@ TEST_F(ZORUtilsTest, DictionaryForTheBestLocaleWithTheEnglishFallback) {
         std::string greeting;
         std::vector<std::string> lines;
     } cases[] = {
-        {"French (Canada) shipped but its file missing", {"en_US", "fr_FR"}, "fr_CA", {"fr-CA"}, true, "Hello",
+        {"French (Canada) shipped but its file missing",
+         {"en_US", "fr_FR"},
+         "fr_CA",
+         {"fr-CA"},
+         true,
+         "Hello",
          {warning, searching, success}},
         {"French (France)", {"en_US", "fr_FR"}, "fr_FR", {"fr-FR"}, true, "Bonjour", {success}},
-        {"Japanese, the first of two", {"en_US", "ja_JP", "fr_FR"}, "ja_JP", {"ja-JP", "fr-FR"}, true,
-         "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF", {success}},
+        {"Japanese, the first of two",
+         {"en_US", "ja_JP", "fr_FR"},
+         "ja_JP",
+         {"ja-JP", "fr-FR"},
+         true,
+         "\xE3\x81\x93\xE3\x82\x93\xE3\x81\xAB\xE3\x81\xA1\xE3\x81\xAF",
+         {success}},
         {"a language nothing matches", {"en_US", "fr_FR"}, "xx_YY", {"xx-YY"}, true, "Hello", {success}},
         {"no preferences", {"en_US"}, "", {}, true, "Hello", {success}},
         {"neither file", {"fr_FR"}, "de_DE", {"de-DE"}, false, "Default greeting", {warning, searching, noEnglish}},
-        {"no English for an unmatched language", {"fr_FR"}, "xx_YY", {"xx-YY"}, false, "Default greeting",
+        {"no English for an unmatched language",
+         {"fr_FR"},
+         "xx_YY",
+         {"xx-YY"},
+         false,
+         "Default greeting",
          {warning, searching, noEnglish}},
     };
     for (const auto& c : cases) {
         fs::remove_all(resources_ + "/Dictionary");
         for (const char* table : c.tables) {
             const std::string locale = table;
-            std::u16string text = locale == "fr_FR" ? u"Bonjour" : locale == "ja_JP" ? u"\u3053\u3093\u306B\u3061\u306F" : u"Hello";
+            std::u16string text = locale == "fr_FR"   ? u"Bonjour"
+                                  : locale == "ja_JP" ? u"\u3053\u3093\u306B\u3061\u306F"
+                                                      : u"Hello";
             writeTable(locale, {{"/ZOR/Greeting", text}, {"/ZOR/Other", u"other"}});
         }
         ScopedEnvironment resources(platform::kResourcesFolderVariable, resources_);
@@ -125,8 +143,8 @@ TEST_F(ZORUtilsTest, NoResourcesFolderOrAFolderInPlaceOfTheFileFallsBack) {
 
 TEST_F(ZORUtilsTest, DamagedTableLoadsNoTextAndLookupsKeepTheirDefaults) {
     const std::string valid = stringtable::writeVersion2({{"/ZOR/Greeting", u"Hello"}});
-    for (const std::string& bytes : {std::string("ZString Binary Format garbage"), valid.substr(0, valid.size() / 2),
-                                     std::string()}) {
+    for (const std::string& bytes :
+         {std::string("ZString Binary Format garbage"), valid.substr(0, valid.size() / 2), std::string()}) {
         const std::string folder = resources_ + "/Dictionary/en_US";
         fs::create_directories(folder);
         test_support::writeFile(folder + "/stringTable.zdct", bytes);
@@ -237,11 +255,8 @@ TEST(ZORUtilsScreen, ResolutionComesFromTheHookTruncated) {
         int x;
         int y;
     } cases[] = {
-        {true, 144.9, 96.2, true, 144, 96},
-        {true, 72, 72, true, 72, 72},
-        {false, 144, 144, false, -1, -1},
-        {true, nan, 96, false, -1, -1},
-        {true, 96, huge, false, -1, -1},
+        {true, 144.9, 96.2, true, 144, 96}, {true, 72, 72, true, 72, 72},    {false, 144, 144, false, -1, -1},
+        {true, nan, 96, false, -1, -1},     {true, 96, huge, false, -1, -1},
     };
     for (const auto& c : cases) {
         int calls = 0;
@@ -270,8 +285,9 @@ protected:
         records_ = env_.base() + "/records";
         fs::create_directories(bin_);
         fs::create_directories(records_);
-        utilities_test::writeScript(bin_ + "/xdg-open",
-                                    "out=\"" + records_ + "/$$\"\n"
+        utilities_test::writeScript(
+            bin_ + "/xdg-open", "out=\"" + records_ +
+                                    "/$$\"\n"
                                     "printf '%s\\0' \"$@\" > \"$out.part\" && /bin/mv \"$out.part\" \"$out.done\"\n");
     }
     // The record of the next run that ends, waiting at most a bound.
@@ -339,13 +355,16 @@ protected:
     // A tool whose attach exits attachStatus and whose "info -plist" prints listing and exits infoStatus.
     void writeTool(int attachStatus, const std::string& listing, int infoStatus = 0) {
         test_support::writeFile(env_.base() + "/listing", listing);
-        utilities_test::writeScript(
-            tool_, "printf '%s\\0' \"$@\" >> \"" + calls_ + "\"\nprintf '\\n' >> \"" + calls_ +
-                       "\"\n"
-                       "case \"$1\" in\n"
-                       "  attach) exit " + std::to_string(attachStatus) + " ;;\n"
-                       "  info) cat \"" + env_.base() + "/listing\"; exit " + std::to_string(infoStatus) + " ;;\n"
-                       "esac\nexit 9\n");
+        utilities_test::writeScript(tool_, "printf '%s\\0' \"$@\" >> \"" + calls_ + "\"\nprintf '\\n' >> \"" + calls_ +
+                                               "\"\n"
+                                               "case \"$1\" in\n"
+                                               "  attach) exit " +
+                                               std::to_string(attachStatus) +
+                                               " ;;\n"
+                                               "  info) cat \"" +
+                                               env_.base() + "/listing\"; exit " + std::to_string(infoStatus) +
+                                               " ;;\n"
+                                               "esac\nexit 9\n");
     }
     std::vector<std::string> calls() const {
         std::vector<std::string> result;
@@ -412,11 +431,12 @@ TEST_F(MountDmgTest, AFailedAttachLooksTheImageUpInTheInfoListing) {
         bool result;
         std::string mountPoint;
     } cases[] = {
-        {"found after another image", infoListing("<array>" + imageEntry(other, "<array>" + mounted + "</array>") +
-                                                  imageEntry(image_, "<array>" + entity + mounted + "</array>") +
-                                                  "</array>"),
+        {"found after another image",
+         infoListing("<array>" + imageEntry(other, "<array>" + mounted + "</array>") +
+                     imageEntry(image_, "<array>" + entity + mounted + "</array>") + "</array>"),
          image_, 0, true, "/mnt/first"},
-        {"named through a link and dots", infoListing("<array>" + imageEntry(image_, "<array>" + mounted + "</array>") + "</array>"),
+        {"named through a link and dots",
+         infoListing("<array>" + imageEntry(image_, "<array>" + mounted + "</array>") + "</array>"),
          env_.base() + "/linked/./packager.sqfs", 0, true, "/mnt/first"},
         {"listed through dots, missing now",
          infoListing("<array>" + imageEntry(env_.base() + "/gone/../gone/x.sqfs", "<array>" + mounted + "</array>") +
@@ -432,9 +452,10 @@ TEST_F(MountDmgTest, AFailedAttachLooksTheImageUpInTheInfoListing) {
         {"images not an array", infoListing("<dict/>"), image_, 0, false, ""},
         {"entities not an array", infoListing("<array>" + imageEntry(image_, "<string>x</string>") + "</array>"),
          image_, 0, false, ""},
-        {"a key's value is not a key", infoListing("<array><dict><key>image-path</key><key>image-path</key>"
-                                                   "<string>" + image_ + "</string><key>system-entities</key><array>" +
-                                                   mounted + "</array></dict></array>"),
+        {"a key's value is not a key",
+         infoListing("<array><dict><key>image-path</key><key>image-path</key>"
+                     "<string>" +
+                     image_ + "</string><key>system-entities</key><array>" + mounted + "</array></dict></array>"),
          image_, 0, false, ""},
         {"root not a dictionary", "<?xml version=\"1.0\"?><plist><array/></plist>", image_, 0, false, ""},
         {"not a property list", "image-path  : " + image_ + "\n/dev/loop3\t/mnt/first\n", image_, 0, false, ""},
@@ -463,9 +484,8 @@ TEST_F(MountDmgTest, AnImageAttachedAlreadyIsFoundWhereItIsMounted) {
     const std::string image = env_.base() + "/images/real.sqfs";
     int status = -1;
     std::string ignored;
-    ASSERT_TRUE(platform::runProcessCapturingOutput("/usr/bin/mksquashfs",
-                                                    {source, image, "-quiet", "-noappend", "-no-progress"}, ignored,
-                                                    status));
+    ASSERT_TRUE(platform::runProcessCapturingOutput(
+        "/usr/bin/mksquashfs", {source, image, "-quiet", "-noappend", "-no-progress"}, ignored, status));
     ASSERT_EQ(status, 0);
     ScopedEnvironment tool(platform::kDiskImageToolVariable, DISK_IMAGE_TOOL);
     ScopedEnvironment state("BOOTSTRAP_DISK_IMAGE_STATE", env_.base() + "/state");

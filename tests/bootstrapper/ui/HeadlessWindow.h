@@ -101,8 +101,7 @@ private:
         bool remember = false;
     };
 
-    void record(WindowCall::Kind kind, std::string name, std::vector<std::string> arguments)
-        REQUIRES(mutex_);
+    void record(WindowCall::Kind kind, std::string name, std::vector<std::string> arguments) REQUIRES(mutex_);
     void submitLocked(const std::string& user, const std::string& password) REQUIRES(mutex_);
     void cancelLocked() REQUIRES(mutex_);
     void answerQuitLocked(bool yes) REQUIRES(mutex_);

@@ -67,7 +67,7 @@ TEST(HeadlessWindow, TestThreadWaitsForWhatTheWorkerShowsAndClicksThroughTheMedi
     std::vector<std::string> names;
     for (const auto& call : wired.window.calls()) names.push_back(call.name);
     EXPECT_EQ(names, (std::vector<std::string>{"showProgressScreen", "updateProgressPercent", "showWarningErrorScreen",
-                                                "clickRetry", "clickClose", "clickQuit"}));
+                                               "clickRetry", "clickClose", "clickQuit"}));
 }
 
 TEST(HeadlessWindow, ClicksTheModelRefusesPostNothing) {

@@ -60,8 +60,9 @@ std::string answerFor(const std::string& content, const std::string& request) {
     uint64_t first = 0;
     uint64_t last = content.size() - 1;
     const std::string range = headerOf(request, "Range");
-    const bool ranged = !range.empty() && std::sscanf(range.c_str(), "bytes=%" SCNu64 "-%" SCNu64, &first, &last) == 2 &&
-                        first <= last && last < content.size();
+    const bool ranged = !range.empty() &&
+                        std::sscanf(range.c_str(), "bytes=%" SCNu64 "-%" SCNu64, &first, &last) == 2 && first <= last &&
+                        last < content.size();
     if (!ranged) {
         first = 0;
         last = content.size() - 1;
@@ -87,7 +88,8 @@ public:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
         if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(listener_, 64) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            ::listen(listener_, 64) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             std::abort();
         port_ = ntohs(address.sin_port);
         std::thread([this] {
@@ -189,7 +191,8 @@ std::string readAll(const std::string& path) {
 }
 
 void writeAll(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 // What the record writer leaves for a segment, or -1 for anything else: the bytes a resume may trust.
@@ -262,7 +265,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t index = 0; uint64_t{index} * kSegment < kSize; ++index) {
         const int64_t trusted = writtenRecord(meta, index);
         const uint64_t start = uint64_t{index} * kSegment;
-        if (trusted > 0) partial.replace(start, static_cast<size_t>(trusted), content, start, static_cast<size_t>(trusted));
+        if (trusted > 0)
+            partial.replace(start, static_cast<size_t>(trusted), content, start, static_cast<size_t>(trusted));
     }
     writeAll(world->partial(), partial);
 

@@ -28,7 +28,6 @@ constexpr int kProjectId = 0x5A;
 
 class SystemVSemaphoreSetTest : public ::testing::Test {
 protected:
-
     SystemVSemaphoreSet open(const std::vector<unsigned short>& values, bool* created = nullptr) {
         auto opened = SystemVSemaphoreSet::openOrCreate(keyPath_, kProjectId, values);
         if (!opened) return SystemVSemaphoreSet();
@@ -93,8 +92,7 @@ TEST_F(SystemVSemaphoreSetTest, UninitialisedSetFailsAfterABoundedWaitThenOpensO
     ASSERT_GE(raw, 0);
 
     const auto start = std::chrono::steady_clock::now();
-    auto opened = SystemVSemaphoreSet::openOrCreate(keyPath_, kProjectId, {0, 1}, 0666,
-                                                    std::chrono::milliseconds(100));
+    auto opened = SystemVSemaphoreSet::openOrCreate(keyPath_, kProjectId, {0, 1}, 0666, std::chrono::milliseconds(100));
     const int error = errno;
     EXPECT_FALSE(opened);
     EXPECT_EQ(error, ETIMEDOUT);

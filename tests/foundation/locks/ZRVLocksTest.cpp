@@ -46,8 +46,7 @@ public:
             close(ready[0]);
             close(go[1]);
             char result = body() ? 'y' : 'n';
-            if (write(ready[1], &result, 1) != 1)
-                _exit(3);
+            if (write(ready[1], &result, 1) != 1) _exit(3);
             char ignored;
             ssize_t n = read(go[0], &ignored, 1);  // until told to go, or the parent dies
             _exit(n >= 0 ? 0 : 4);
@@ -137,11 +136,9 @@ TEST_F(ZRVLocksTest, ContendingProcessesNeverHoldTheInstanceLockTogether) {
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (taken < 50 && std::chrono::steady_clock::now() < until) {
             ZRVSemaphoreLock lock(kInstanceId, 1, keyPath_);
-            if (!lock.acquire())
-                continue;
+            if (!lock.acquire()) continue;
             int holders = ++shared[0];
-            if (holders > shared[1])
-                shared[1] = holders;
+            if (holders > shared[1]) shared[1] = holders;
             usleep(200);
             --shared[0];
             lock.release();
@@ -150,8 +147,7 @@ TEST_F(ZRVLocksTest, ContendingProcessesNeverHoldTheInstanceLockTogether) {
         return taken == 50 ? 0 : 1;
     });
     EXPECT_TRUE(children.forked());
-    for (const int status : children.wait())
-        EXPECT_EQ(status, 0);
+    for (const int status : children.wait()) EXPECT_EQ(status, 0);
     EXPECT_EQ(shared[1].load(), 1);
     munmap(shared, 2 * sizeof(std::atomic<int>));
 }
@@ -165,8 +161,7 @@ TEST_F(ZRVLocksTest, InstancesStartingTogetherGetOneHolder) {
         test_support::ChildGroup children(kChildren, [&](int) {
             ZRVSemaphoreLock lock(kInstanceId, 1, keyPath_);
             char result = lock.acquire() ? 'y' : 'n';
-            if (write(results[1], &result, 1) != 1)
-                return 3;
+            if (write(results[1], &result, 1) != 1) return 3;
             pause();  // keep the unit until killed
             return 0;
         });

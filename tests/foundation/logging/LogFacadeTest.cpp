@@ -29,12 +29,8 @@ protected:
         foundation::SystemVSemaphoreSet::removeKey(keyPath_, kTestProjectId);
         logPath_ = environment_.logPath("VexApp.log");
     }
-    void TearDown() override {
-        foundation::SystemVSemaphoreSet::removeKey(keyPath_, kTestProjectId);
-    }
-    std::unique_ptr<Logger> makeFacade() {
-        return std::make_unique<Logger>(keyPath_, kTestProjectId);
-    }
+    void TearDown() override { foundation::SystemVSemaphoreSet::removeKey(keyPath_, kTestProjectId); }
+    std::unique_ptr<Logger> makeFacade() { return std::make_unique<Logger>(keyPath_, kTestProjectId); }
     std::vector<std::vector<std::string>> lines() {
         std::vector<std::vector<std::string>> result;
         for (const std::string& line : log_test::readLines(logPath_)) {
@@ -59,13 +55,12 @@ TEST_F(LogFacadeTest, SilentUntilTheVerbosityIsSetThenTwoInfoLines) {
     const auto written = lines();
     ASSERT_EQ(written.size(), 3u);
     const std::string threadId = std::to_string(::gettid());
-    EXPECT_EQ(std::vector<std::string>(written[0].begin() + 1, written[0].end()),
-              (std::vector<std::string>{"[INFO]", "", "ZSU", "VOR", "VOR", "", "", threadId,
-                                        "Build Version - 9.0.1.57"}));
+    EXPECT_EQ(
+        std::vector<std::string>(written[0].begin() + 1, written[0].end()),
+        (std::vector<std::string>{"[INFO]", "", "ZSU", "VOR", "VOR", "", "", threadId, "Build Version - 9.0.1.57"}));
     EXPECT_EQ(written[1].back(), "Logging Level verbosity Set  to 4");
     EXPECT_EQ(std::vector<std::string>(written[2].begin() + 1, written[2].end()),
-              (std::vector<std::string>{"[INFO]", "", "ZSU", "VOR", "Store", "", "", threadId,
-                                        "opened settings"}));
+              (std::vector<std::string>{"[INFO]", "", "ZSU", "VOR", "Store", "", "", threadId, "opened settings"}));
     EXPECT_EQ(facade->target()->getLogLevel(), zezu::INFO);
 }
 

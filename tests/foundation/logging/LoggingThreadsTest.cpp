@@ -81,14 +81,12 @@ TEST(LoggingThreadsTest, LockRemadeWhenItsSetIsRemovedUnderIt) {
     ASSERT_TRUE(second.create(key, zezu::BinaryLock::kLogFileProjectId));
     EXPECT_TRUE(second.finalize());
     EXPECT_TRUE(first.holdsSet()) << "another user remains, the set stays";
-    ASSERT_TRUE(
-        foundation::SystemVSemaphoreSet::removeKey(key, zezu::BinaryLock::kLogFileProjectId));
+    ASSERT_TRUE(foundation::SystemVSemaphoreSet::removeKey(key, zezu::BinaryLock::kLogFileProjectId));
     ASSERT_TRUE(waitUnchecked(first));
     EXPECT_TRUE(releaseUnchecked(first));
     EXPECT_TRUE(first.holdsSet()) << "the set is made again at the next wait";
     EXPECT_TRUE(first.finalize());
-    auto reopened = foundation::SystemVSemaphoreSet::openOrCreate(
-        key, zezu::BinaryLock::kLogFileProjectId, {0, 1});
+    auto reopened = foundation::SystemVSemaphoreSet::openOrCreate(key, zezu::BinaryLock::kLogFileProjectId, {0, 1});
     ASSERT_TRUE(reopened);
     EXPECT_TRUE(reopened->created) << "the last user removes the set";
 }

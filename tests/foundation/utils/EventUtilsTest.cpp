@@ -33,9 +33,7 @@ private:
 // Puts the real condition wait back whatever the test did.
 class WaitHookGuard {
 public:
-    explicit WaitHookGuard(ZEZUEventsIntl::ConditionWaitFunction hook) {
-        ZEZUUtils::testing::setConditionWait(hook);
-    }
+    explicit WaitHookGuard(ZEZUEventsIntl::ConditionWaitFunction hook) { ZEZUUtils::testing::setConditionWait(hook); }
     ~WaitHookGuard() { ZEZUUtils::testing::setConditionWait(nullptr); }
 };
 
@@ -139,15 +137,13 @@ TEST(EventUtils, SetDuringEveryWaitOfAManyRoundPingPongIsNeverLost) {
     std::atomic<int> missed{0};
     std::thread worker([&] {
         for (int i = 0; i < kRounds; ++i) {
-            if (EventUtils::WaitforEvent(request.get(), 10000) != 0)
-                ++missed;
+            if (EventUtils::WaitforEvent(request.get(), 10000) != 0) ++missed;
             EventUtils::SetEvnt(reply.get());
         }
     });
     for (int i = 0; i < kRounds; ++i) {
         EventUtils::SetEvnt(request.get());
-        if (EventUtils::WaitforEvent(reply.get(), 10000) != 0)
-            ++missed;
+        if (EventUtils::WaitforEvent(reply.get(), 10000) != 0) ++missed;
     }
     worker.join();
     EXPECT_EQ(missed.load(), 0);
@@ -180,8 +176,7 @@ TEST(EventUtils, PersistentWaitErrorEndsWithTwoInsteadOfSpinning) {
 namespace {
 
 // Re-entry is what this checks, and the analysis cannot model a recursive lock.
-void enterTwiceLeaveOnceThenCheckOthersWait(ZEZUUtils::NativeCriticalSection& section)
-    NO_THREAD_SAFETY_ANALYSIS {
+void enterTwiceLeaveOnceThenCheckOthersWait(ZEZUUtils::NativeCriticalSection& section) NO_THREAD_SAFETY_ANALYSIS {
     section.enter();
     section.enter();
     section.leave();
@@ -221,8 +216,7 @@ TEST(NativeCriticalSection, BothKindsExcludeOtherThreads) {
                     ++counter;
                 }
             });
-        for (auto& thread : threads)
-            thread.join();
+        for (auto& thread : threads) thread.join();
         EXPECT_EQ(counter, 40000);
     }
 }

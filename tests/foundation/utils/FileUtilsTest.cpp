@@ -58,7 +58,11 @@ TEST_F(FileUtilsTest, PathTypeTable) {
         {1, ""},
         {2, support},
         {3, support},
-        {4, ""}, {5, ""}, {6, ""}, {7, ""}, {8, ""},
+        {4, ""},
+        {5, ""},
+        {6, ""},
+        {7, ""},
+        {8, ""},
         {9, home},
         {10, home + "/Documents"},
         {11, ""},
@@ -142,15 +146,9 @@ TEST(FileUtilsPaths, AppendPath) {
         bool ok;
         const char* result;
     } cases[] = {
-        {"/a", "b", true, "/a/b"},
-        {"/a/", "b", true, "/a/b"},
-        {"/a/", "/b", true, "/a/b"},
-        {"/a", "///b/c", true, "/a/b/c"},
-        {"/a", "/", true, "/a/"},
-        {"/a/", "//", true, "/a/"},
-        {"/", "b", true, "/b"},
-        {"", "b", false, ""},
-        {"/a", "", false, "/a"},
+        {"/a", "b", true, "/a/b"},        {"/a/", "b", true, "/a/b"}, {"/a/", "/b", true, "/a/b"},
+        {"/a", "///b/c", true, "/a/b/c"}, {"/a", "/", true, "/a/"},   {"/a/", "//", true, "/a/"},
+        {"/", "b", true, "/b"},           {"", "b", false, ""},       {"/a", "", false, "/a"},
     };
     for (const auto& c : cases) {
         std::string path = c.path;
@@ -340,12 +338,18 @@ TEST_F(FileUtilsTest, LoadContent) {
         {"plain text", true, "plain text"},
         {"", true, ""},
         {"caf\xc3\xa9", true, "caf\xc3\xa9"},
-        {std::string("\xff\xfe" "h\0i\0", 6), true, "hi"},                  // UTF-16LE with mark
-        {std::string("\xfe\xff\0h\0i", 6), true, "hi"},                     // UTF-16BE with mark
-        {std::string("\0h\0\xe9", 4), true, "h\xc3\xa9"},                   // no mark: big-endian
-        {std::string("\xd8\x3d\xde\x00", 4), true, "\xf0\x9f\x98\x80"},     // surrogate pair
-        {std::string("\xff\xfe" "h", 3), false, ""},                        // odd length
-        {std::string("\xdc\x00\0a", 4), false, ""},                         // lone low surrogate
+        {std::string("\xff\xfe"
+                     "h\0i\0",
+                     6),
+         true, "hi"},                                                    // UTF-16LE with mark
+        {std::string("\xfe\xff\0h\0i", 6), true, "hi"},                  // UTF-16BE with mark
+        {std::string("\0h\0\xe9", 4), true, "h\xc3\xa9"},                // no mark: big-endian
+        {std::string("\xd8\x3d\xde\x00", 4), true, "\xf0\x9f\x98\x80"},  // surrogate pair
+        {std::string("\xff\xfe"
+                     "h",
+                     3),
+         false, ""},                                 // odd length
+        {std::string("\xdc\x00\0a", 4), false, ""},  // lone low surrogate
     };
     for (const auto& c : cases) {
         writeFile(base + "/f", c.bytes);

@@ -53,8 +53,8 @@ protected:
     void SetUp() override { setProxy(""); }
     void TearDown() override { setProxy(""); }
     static void setProxy(const std::string& url) {
-        for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy",
-                                 "NO_PROXY"}) {
+        for (const char* name :
+             {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"}) {
             ::unsetenv(name);
         }
         if (!url.empty()) {
@@ -87,9 +87,9 @@ TEST_F(HTTPConnectorTest, SendsTheExactRequestLineAndFields) {
         auto r = requestTo(peer, "POST", "/big");
         r.body = std::string(123456, 'y');
         r.headers = {{"Content-Length", "1"}};
-        cases.push_back({"a long body: its own length replaces the caller's", r,
-                         "POST /big HTTP/1.1\r\n" + host + defaults + "Content-Length: 123456\r\n\r\n" +
-                             std::string(123456, 'y')});
+        cases.push_back(
+            {"a long body: its own length replaces the caller's", r,
+             "POST /big HTTP/1.1\r\n" + host + defaults + "Content-Length: 123456\r\n\r\n" + std::string(123456, 'y')});
     }
     {
         auto r = requestTo(peer, "GET", "/get");
@@ -133,8 +133,8 @@ TEST_F(HTTPConnectorTest, ResultCodesForAnswersAndBrokenExchanges) {
         {"200", PeerAnswer::reply(httpResponse(200, "<ok/>")), 0, "<ok/>"},
         {"3xx counts as done, not followed", PeerAnswer::reply(httpResponse(302, "moved", {{"Location", "/x"}})), 0,
          "moved"},
-        {"401 returned without a retry", PeerAnswer::reply(httpResponse(401, "", {{"WWW-Authenticate", "Basic"}})),
-         401, "before"},
+        {"401 returned without a retry", PeerAnswer::reply(httpResponse(401, "", {{"WWW-Authenticate", "Basic"}})), 401,
+         "before"},
         {"404", PeerAnswer::reply(httpResponse(404, "missing")), 404, "missing"},
         {"503", PeerAnswer::reply(httpResponse(503, "busy")), 503, "busy"},
         {"closed without an answer", PeerAnswer::close(), 68, "before"},
@@ -181,7 +181,8 @@ TEST_F(HTTPConnectorTest, HeaderMapKeepsEarlierFields_AndHoldsAtMostTwenty) {
     for (int i = 0; i < 30; ++i) {
         many.emplace_back("X-Field-" + std::to_string(100 + i), std::to_string(i));
     }
-    LoopbackHttpPeer peer([&](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "b", many)); });
+    LoopbackHttpPeer peer(
+        [&](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "b", many)); });
     HTTPConnector connector;
     std::map<std::string, std::string> fields = {{"Kept-From-Before", "yes"}};
     std::string body;
@@ -200,11 +201,15 @@ TEST_F(HTTPConnectorTest, GunzipsOnlyABodyTheFinalAnswerMarks) {
         std::string body;
     } cases[] = {
         {"marked and valid", httpResponse(200, gzipped(text), {{"Content-Encoding", "gzip"}}), {}, text},
-        {"marked but damaged: kept raw", httpResponse(200, "plain text", {{"Content-Encoding", "gzip"}}), {},
+        {"marked but damaged: kept raw",
+         httpResponse(200, "plain text", {{"Content-Encoding", "gzip"}}),
+         {},
          "plain text"},
         {"unmarked gzip bytes stay as they are", httpResponse(200, gzipped(text)), {}, gzipped(text)},
-        {"a marking left in the map from before does not count", httpResponse(200, "plain"),
-         {{"Content-Encoding", "gzip"}}, "plain"},
+        {"a marking left in the map from before does not count",
+         httpResponse(200, "plain"),
+         {{"Content-Encoding", "gzip"}},
+         "plain"},
     };
     for (const auto& c : cases) {
         LoopbackHttpPeer peer([&](const std::string&, std::size_t) { return PeerAnswer::reply(c.answer); });
@@ -267,8 +272,8 @@ TEST_F(HTTPConnectorTest, CertificateCasesGiveTheirCodes) {
         const char* chain;
         int32_t result;
     } cases[] = {
-        {"valid.pem", 0}, {"selfsigned.pem", 97}, {"untrusted-chain.pem", 97}, {"unknown-ca.pem", 98},
-        {"expired.pem", 99},
+        {"valid.pem", 0},       {"selfsigned.pem", 97}, {"untrusted-chain.pem", 97},
+        {"unknown-ca.pem", 98}, {"expired.pem", 99},
     };
     for (const auto& c : cases) {
         LoopbackHttpPeer peer([](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "s")); },
@@ -292,17 +297,16 @@ TEST_F(HTTPConnectorTest, ProxyAuthenticationRetries_ScriptedProxy) {
         std::string user;
         int32_t result;
     } cases[] = {
-        {"407 again after the credentials, user set", [&](const std::string&) { return PeerAnswer::reply(challenge("Basic realm=\"p\"")); },
-         "user", 191},
+        {"407 again after the credentials, user set",
+         [&](const std::string&) { return PeerAnswer::reply(challenge("Basic realm=\"p\"")); }, "user", 191},
         {"407 again, no user", [&](const std::string&) { return PeerAnswer::reply(challenge("Basic realm=\"p\"")); },
          "", 190},
-        {"407 without a challenge cannot be answered", [](const std::string&) {
-             return PeerAnswer::reply(httpResponse(407, "no challenge"));
-         },
-         "user", 5},
-        {"407 with a scheme nobody knows", [&](const std::string&) { return PeerAnswer::reply(challenge("Magic x=1")); },
-         "user", 5},
-        {"407, then 401, then the server credentials", [&](const std::string& request) {
+        {"407 without a challenge cannot be answered",
+         [](const std::string&) { return PeerAnswer::reply(httpResponse(407, "no challenge")); }, "user", 5},
+        {"407 with a scheme nobody knows",
+         [&](const std::string&) { return PeerAnswer::reply(challenge("Magic x=1")); }, "user", 5},
+        {"407, then 401, then the server credentials",
+         [&](const std::string& request) {
              if (request.find("Proxy-Authorization: Basic dXNlcjpzZWNyZXQ=") == std::string::npos) {
                  return PeerAnswer::reply(challenge("Basic realm=\"p\""));
              }
@@ -312,7 +316,8 @@ TEST_F(HTTPConnectorTest, ProxyAuthenticationRetries_ScriptedProxy) {
              return PeerAnswer::reply(httpResponse(200, "through"));
          },
          "user", 0},
-        {"407, then 401 without a challenge", [&](const std::string& request) {
+        {"407, then 401 without a challenge",
+         [&](const std::string& request) {
              if (request.find("Proxy-Authorization: ") == std::string::npos) {
                  return PeerAnswer::reply(challenge("Basic realm=\"p\""));
              }
@@ -349,7 +354,8 @@ TEST_F(HTTPConnectorTest, ProxyAuthenticationRetries_Tinyproxy) {
     {
         test_peers::TinyproxyProcess tinyproxy(folder, "user", "secret");
         ASSERT_TRUE(tinyproxy.running());
-        LoopbackHttpPeer plain([](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "p")); });
+        LoopbackHttpPeer plain(
+            [](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "p")); });
         LoopbackHttpPeer tls([](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "t")); },
                              folder + "/valid.pem", folder + "/server.key");
         setProxy(tinyproxy.url());
@@ -395,7 +401,8 @@ TEST_F(HTTPConnectorTest, ProxyCredentialsCostOneRetry_Tinyproxy) {
     {
         test_peers::TinyproxyProcess tinyproxy(folder, "user", "secret");
         ASSERT_TRUE(tinyproxy.running());
-        LoopbackHttpPeer origin([](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "p")); });
+        LoopbackHttpPeer origin(
+            [](const std::string&, std::size_t) { return PeerAnswer::reply(httpResponse(200, "p")); });
         setProxy(tinyproxy.url());
         HTTPConnector connector;
         ASSERT_TRUE(connector.setProxyCredentials("user", "secret"));

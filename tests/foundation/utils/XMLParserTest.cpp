@@ -48,8 +48,8 @@ const char* const kManifest = R"(<?xml version="1.0" encoding="UTF-8"?>
 
 std::vector<std::string> messages;
 
-void captureMessage(zezu::Log_Level, const char*, const char* className, const char*, const char*,
-                    const char* format, va_list arguments) {
+void captureMessage(zezu::Log_Level, const char*, const char* className, const char*, const char*, const char* format,
+                    va_list arguments) {
     char line[512];
     std::vsnprintf(line, sizeof line, format, arguments);
     messages.push_back(std::string(className) + ": " + line);
@@ -72,7 +72,7 @@ TEST(XMLParser, LocationPathsOverSmallDocuments) {
     struct Case {
         const char* document;
         const char* query;
-        int count;              // matches with a node handle
+        int count;               // matches with a node handle
         const char* firstValue;  // nullptr: no match
     } cases[] = {
         {"<MSP><Macintosh><Version>4.1.0</Version></Macintosh></MSP>", "/MSP/Macintosh/Version", 1, "4.1.0"},
@@ -117,9 +117,9 @@ TEST(XMLParser, NoMatchIsSilentAndABadQueryIsReported) {
     EXPECT_TRUE(captured.lines().empty());
     EXPECT_EQ(parser->getNodeListForXQuery("//asset[", &count), nullptr);
     ASSERT_EQ(captured.lines().size(), 1u);
-    EXPECT_EQ(captured.lines()[0].rfind("XMLParser: Node Not found in getNodeListForXQuery for query - //asset[ - err( ",
-                                        0),
-              0u)
+    EXPECT_EQ(
+        captured.lines()[0].rfind("XMLParser: Node Not found in getNodeListForXQuery for query - //asset[ - err( ", 0),
+        0u)
         << captured.lines()[0];
 }
 

@@ -1,4 +1,5 @@
-// libFuzzer target: any bytes as http_proxy, https_proxy, no_proxy and a request URL (split at NUL), then proxy decisions.
+// libFuzzer target: any bytes as http_proxy, https_proxy, no_proxy and a request URL (split at NUL), then proxy
+// decisions.
 #include <stdlib.h>
 
 #include <cstddef>

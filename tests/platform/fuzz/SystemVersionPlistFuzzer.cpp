@@ -33,9 +33,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const auto again = platform::parseOperatingSystemVersion(std::to_string(version->major) + "." +
                                                                  std::to_string(version->minor) + "." +
                                                                  std::to_string(version->patch));
-        test_support::fuzzCheck(again && again->major == version->major && again->minor == version->minor &&
-                                    again->patch == version->patch,
-                                "a parsed version reads back the same");
+        test_support::fuzzCheck(
+            again && again->major == version->major && again->minor == version->minor && again->patch == version->patch,
+            "a parsed version reads back the same");
     }
     return 0;
 }

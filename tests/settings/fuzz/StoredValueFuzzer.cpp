@@ -1,4 +1,5 @@
-// libFuzzer target: any bytes as a vor.db row's value, written as a foreign writer could, read through the decrypting API.
+// libFuzzer target: any bytes as a vor.db row's value, written as a foreign writer could, read through the decrypting
+// API.
 #include <sqlite3.h>
 #include <stdlib.h>
 
@@ -40,7 +41,8 @@ std::string encrypted(const std::string& plain) {
 // Writes the row (D, S, K) with a value of the form the first byte picks.
 bool writeRow(uint8_t form, const std::string& bytes) {
     sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(foreign, "INSERT OR REPLACE INTO vor_data (domain, subDomain, key, value) VALUES ('D', 'S', 'K', ?)",
+    if (sqlite3_prepare_v2(foreign,
+                           "INSERT OR REPLACE INTO vor_data (domain, subDomain, key, value) VALUES ('D', 'S', 'K', ?)",
                            -1, &statement, nullptr) != SQLITE_OK)
         fail("the foreign writer cannot prepare");
     const std::string cipher = form % 6 == 2 ? encrypted(bytes) : std::string();
@@ -48,10 +50,14 @@ bool writeRow(uint8_t form, const std::string& bytes) {
     switch (form % 6) {
         case 0: sqlite3_bind_text(statement, 1, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT); break;
         case 1: sqlite3_bind_blob(statement, 1, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT); break;
-        case 2: sqlite3_bind_text(statement, 1, cipher.data(), static_cast<int>(cipher.size()), SQLITE_TRANSIENT); break;
+        case 2:
+            sqlite3_bind_text(statement, 1, cipher.data(), static_cast<int>(cipher.size()), SQLITE_TRANSIENT);
+            break;
         case 3: sqlite3_bind_text(statement, 1, hex.data(), static_cast<int>(hex.size()), SQLITE_TRANSIENT); break;
         case 4: sqlite3_bind_null(statement, 1); break;
-        default: sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(std::strtoll(bytes.c_str(), nullptr, 10))); break;
+        default:
+            sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(std::strtoll(bytes.c_str(), nullptr, 10)));
+            break;
     }
     const int step = sqlite3_step(statement);
     sqlite3_finalize(statement);

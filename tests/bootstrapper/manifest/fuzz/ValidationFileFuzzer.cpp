@@ -15,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!validator) return 0;
 
     const auto& signatures = validator->getSignatures();
-    test_support::fuzzCheck(!signatures.empty() && signatures.begin()->first == 0 &&
-                                signatures.rbegin()->first == signatures.size() - 1,
-                            "the segments run from 0 without a hole");
+    test_support::fuzzCheck(
+        !signatures.empty() && signatures.begin()->first == 0 && signatures.rbegin()->first == signatures.size() - 1,
+        "the segments run from 0 without a hole");
     test_support::fuzzCheck(validator->getSegmentSize() > 0 && validator->getLastSegmentSize() > 0 &&
                                 validator->getLastSegmentSize() <= validator->getSegmentSize(),
                             "the last segment is no larger than the others");

@@ -148,7 +148,8 @@ std::string makeResourcesFolder(const std::string& parent, bool withIcons) {
 bool pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds bound) {
     const auto deadline = std::chrono::steady_clock::now() + bound;
     // A tick wakes the blocking iteration, so done() is asked again even when no event comes.
-    const guint tick = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+    const guint tick = g_timeout_add(
+        20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
     bool reached = done();
     while (!reached && std::chrono::steady_clock::now() < deadline) {
         g_main_context_iteration(nullptr, TRUE);

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/bootstrapper/ui/RecordingActionSink.h"
 #include "platform/ThreadAnnotations.h"
+#include "tests/bootstrapper/ui/RecordingActionSink.h"
 #include "tests/support/FileContents.h"
 
 namespace gtk_test {
@@ -27,9 +27,9 @@ constexpr auto kBound = std::chrono::seconds(30);
 struct Suite {
     bool ready = false;
     std::string skipReason;
-    std::string base;            // removed at the end
-    std::string resources;       // BOOTSTRAP_RESOURCES_FOLDER: MainWindow.ui, icons, Dictionary
-    std::string openerLog;       // one line per address the recording xdg-open was given
+    std::string base;       // removed at the end
+    std::string resources;  // BOOTSTRAP_RESOURCES_FOLDER: MainWindow.ui, icons, Dictionary
+    std::string openerLog;  // one line per address the recording xdg-open was given
     std::string closeRequestTool;
 };
 Suite& suite();
