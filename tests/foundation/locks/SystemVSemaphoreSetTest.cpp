@@ -150,10 +150,7 @@ TEST_F(SystemVSemaphoreSetTest, BlockingChangeSurvivesASignal) {
     }
     ::usleep(20000);
     ASSERT_TRUE(set.change(1, 1, SystemVSemaphoreSet::kNoWait));
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test_support::waitForExitStatus(pid), 0);
 }
 
 TEST_F(SystemVSemaphoreSetTest, RemovedSetFailsItsHoldersAndIsRecreated) {

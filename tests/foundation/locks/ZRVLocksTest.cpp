@@ -77,9 +77,7 @@ public:
     void exitNormally() {
         char c = 'x';
         EXPECT_EQ(write(goFd_, &c, 1), 1);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(test_support::waitForExitStatus(pid_), 0);
         pid_ = -1;
     }
 
