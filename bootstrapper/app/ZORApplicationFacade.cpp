@@ -24,6 +24,8 @@ void ZORApplicationFacade::shutdown() {
     gInstance->workflowManager_.stopThread();
     // Engine threads of an open download could otherwise write after the Closing line.
     gInstance->workflowManager_.closeDownloads();
+    // The worker was the window's last reader; the host frees the window once this returns.
+    gInstance->session_.viewHandles.controller = nullptr;
     delete gInstance;
     gInstance = nullptr;
 }

@@ -8,7 +8,7 @@
 class IBootstrapWindow;
 
 struct ZORViewHandles {
-    std::string text;                       // kept for its place in the record; nothing reads it
-    std::atomic<int32_t> button2Mode{0};    // 0 retry, 1 "Download": open the support page, then quit
-    IBootstrapWindow* controller = nullptr; // set on the main thread before the worker starts
+    std::string text;                        // kept for its place in the record; nothing reads it
+    std::atomic<int32_t> button2Mode{0};     // 0 retry, 1 "Download": open the support page, then quit
+    IBootstrapWindow* controller = nullptr;  // set before the worker starts, cleared after its join
 };

@@ -102,8 +102,8 @@ int runWindowHost(WindowHostContext& context, int argc, char** argv) {
     // join itself may still wait for a running installer, the version download or a telemetry send.
     controller->closeDispatcher();
     controller->disconnectHandlers();
+    // Shutdown deletes the facade and the handles in it: nothing here touches them afterwards.
     if (context.shutdown) context.shutdown();
-    if (context.viewHandles != nullptr) context.viewHandles->controller = nullptr;
     controller->trace().write("host", "\"what\":\"shutdown-done\"");
     controller.reset();
     return result;

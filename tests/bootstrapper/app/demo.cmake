@@ -6,7 +6,7 @@ add_test(NAME bootstrapper_demo_test
   COMMAND sh -c "rm -rf \"$1\" && exec env -u DISPLAY -u XAUTHORITY python3 \"$2\" --build \"$3\" --work \"$1\""
           demo ${demo_work} ${PROJECT_SOURCE_DIR}/tools/demo ${PROJECT_BINARY_DIR})
 set_tests_properties(bootstrapper_demo_test PROPERTIES
-  LABELS no_asan
   SKIP_RETURN_CODE 77
   TIMEOUT 600
   ENVIRONMENT "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+set_property(TEST bootstrapper_demo_test APPEND PROPERTY ENVIRONMENT "${PROJECT_TOOLKIT_LSAN_OPTIONS}")

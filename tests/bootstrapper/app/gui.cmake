@@ -11,9 +11,9 @@ if(TARGET bootstrapper AND TARGET bootstrapper_gtk AND TARGET send-close-request
               --stringtable $<TARGET_FILE:stringtable>
               --close-request $<TARGET_FILE:send-close-request>)
     set_tests_properties(bootstrapper_gui_${gui_case}_test PROPERTIES
-      LABELS no_asan
       SKIP_RETURN_CODE 77
       TIMEOUT 240
       ENVIRONMENT "PROJECT_SOURCE_DIR=${PROJECT_SOURCE_DIR};PROJECT_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    set_property(TEST bootstrapper_gui_${gui_case}_test APPEND PROPERTY ENVIRONMENT "${PROJECT_TOOLKIT_LSAN_OPTIONS}")
   endforeach()
 endif()

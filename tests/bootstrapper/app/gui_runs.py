@@ -535,10 +535,16 @@ class Case:
             status = self.process.wait(timeout=seconds)
         except subprocess.TimeoutExpired:
             raise Failure("the run did not end within %d s" % seconds)
+        with open(self.output, errors="replace") as f:
+            lines = f.readlines()
+        # A sanitized build's report (use after free, leak, undefined behaviour) fails the run.
+        reports = [i for i, line in enumerate(lines) if "ERROR: " in line and "Sanitizer" in line
+                   or "runtime error:" in line]
+        if reports:
+            raise Failure("the run's sanitizer report:\n" + "".join(lines[reports[0]:reports[0] + 30]))
         # A GTK critical means the window misused GTK (a refused draw leaves a blank capture), even
         # when everything looked right.
-        with open(self.output, errors="replace") as f:
-            problems = [line for line in f if "-CRITICAL **" in line or "-WARNING **" in line]
+        problems = [line for line in lines if "-CRITICAL **" in line or "-WARNING **" in line]
         check(not problems, "the run logged GTK problems:\n" + "".join(problems[:5]))
         return status
 

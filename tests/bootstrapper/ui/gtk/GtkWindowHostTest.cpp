@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,6 +48,7 @@ protected:
             termDefaultAtJoin_ = action.sa_handler == SIG_DFL;
             controllerAtJoin_ = handles_.controller != nullptr;
             if (worker_.joinable()) worker_.join();
+            handles_.controller = nullptr;
         };
         context_.logError = [this](const std::string& message) { errors_.push_back(message); };
     }
@@ -70,7 +72,8 @@ protected:
         const auto deadline = std::chrono::steady_clock::now() + gtk_test::kBound;
         while (std::chrono::steady_clock::now() < deadline) {
             for (const std::string& line : gtk_test::readLines(tracePath_)) {
-                if (line.find("\"call\":\"initZorUI\"") != std::string::npos) return gtk_test::tracedWindow(line, "main");
+                if (line.find("\"call\":\"initZorUI\"") != std::string::npos)
+                    return gtk_test::tracedWindow(line, "main");
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
@@ -159,5 +162,77 @@ TEST_F(GtkWindowHostTest, AMissingWindowDescriptionIsLoggedAndShutsDown) {
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find("MainWindow.ui"), std::string::npos) << errors_[0];
 }
+
+// What the facade's shutdown deletes: the handles and the mediator live in it.
+struct FacadeStandIn {
+    ZORViewHandles handles;
+    ViewMediator mediator;
+};
+
+enum class RunEnd { CloseUI, Sigterm, DestroyedByAnotherClient, FailedStart };
+
+struct FreedHandlesCase {
+    const char* name;
+    RunEnd end;
+    int status;
+};
+
+class GtkWindowHostFreedHandlesTest : public GtkWindowHostTest,
+                                      public ::testing::WithParamInterface<FreedHandlesCase> {};
+
+// Every way a run ends: once shutdown has deleted the facade, the host touches nothing in it
+// (under AddressSanitizer a late write is a heap-use-after-free).
+TEST_P(GtkWindowHostFreedHandlesTest, NothingOfTheFacadeIsTouchedAfterShutdown) {
+    auto facade = std::make_unique<FacadeStandIn>();
+    ViewMediator& mediator = facade->mediator;
+    mediator.setSession(&sink_);
+    mediator.setViewHandles(&facade->handles);
+    context_.mediator = &mediator;
+    context_.viewHandles = &facade->handles;
+    const RunEnd end = GetParam().end;
+    startSucceeds_ = end != RunEnd::FailedStart;
+    std::atomic<int> toolStatus{0};
+    script_ = [this, &mediator, &toolStatus, end] {
+        switch (end) {
+            case RunEnd::CloseUI:
+                mediator.showProgressScreen("Downloading", true);
+                mediator.closeUI();
+                break;
+            case RunEnd::Sigterm:
+                ::kill(::getpid(), SIGTERM);
+                mediator.showQuitConfirmation();
+                break;
+            case RunEnd::DestroyedByAnotherClient: {
+                const std::string xid = waitForMainXid();
+                toolStatus = xid.empty() ? -3 : gtk_test::runProgram({suite().closeRequestTool, "--destroy", xid});
+                break;
+            }
+            case RunEnd::FailedStart: break;
+        }
+    };
+    bool controllerAtJoin = false;
+    context_.shutdown = [this, &facade, &controllerAtJoin] {
+        ++shutdowns_;
+        controllerAtJoin = facade->handles.controller != nullptr;
+        if (worker_.joinable()) worker_.join();
+        facade->handles.controller = nullptr;
+        facade.reset();
+    };
+
+    EXPECT_EQ(run(), GetParam().status);
+    EXPECT_EQ(shutdowns_, 1);
+    EXPECT_TRUE(controllerAtJoin) << "the window must outlive the join";
+    EXPECT_EQ(facade, nullptr);
+    EXPECT_EQ(toolStatus, 0);
+    // GTK itself warns while it takes down a window another client destroyed; that is not ours.
+    if (end == RunEnd::DestroyedByAnotherClient) gtk_test::takeGtkProblems();
+}
+
+INSTANTIATE_TEST_SUITE_P(RunEnds, GtkWindowHostFreedHandlesTest,
+                         ::testing::Values(FreedHandlesCase{"closeUI", RunEnd::CloseUI, 0},
+                                           FreedHandlesCase{"sigterm", RunEnd::Sigterm, 128 + SIGTERM},
+                                           FreedHandlesCase{"destroyed", RunEnd::DestroyedByAnotherClient, 1},
+                                           FreedHandlesCase{"failedStart", RunEnd::FailedStart, -1}),
+                         [](const ::testing::TestParamInfo<FreedHandlesCase>& info) { return info.param.name; });
 
 }  // namespace
