@@ -318,6 +318,8 @@ bool DownloadGlobalData::tryResumeCandidate() {
     if (!metaFile_.readHeaders(stored)) return drop("Failed to get the headers from the zamd file.");
     if (!compareMetaInfo(stored))
         return drop("Headers are invalid in ZAMD file. The download would resume from start now.");
+    // A link at the partial file's name is no download of ours, whatever it points to.
+    if (!FileSystemUtils::isRegularFile(partialPath())) return drop("partial file is not a regular file.");
     // A partial file of another length cannot hold what the records say.
     std::error_code error;
     uint64_t size = std::filesystem::file_size(partialPath(), error);
@@ -329,6 +331,8 @@ void DownloadGlobalData::writeFreshMetaFile() {
     std::string meta = metaPath();
     int code = 0;
     metaFile_.deleteFile();
+    // Whatever else holds the name (a link the manager never opened) goes too, unfollowed.
+    FileSystemUtils::deleteFile(meta, code);
     if (!FileSystemUtils::createFile(meta, code)) {
         DLE_ERROR("failed to create a file (%s) on local disk.", meta.c_str());
         return;
@@ -356,6 +360,12 @@ bool DownloadGlobalData::prepareFreshOutput() {
         createdDirectory_ = true;
     }
     std::string partial = partialPath();
+    if (FileSystemUtils::fileExists(partial) && !FileSystemUtils::isRegularFile(partial) &&
+        !FileSystemUtils::deleteFile(partial, code)) {
+        mapFileSystemErrorIntoLastError(code, partial);
+        DLE_ERROR("something other than a file is in the way at %s.", partial.c_str());
+        return false;
+    }
     if (!FileSystemUtils::fileExists(partial)) {
         if (!FileSystemUtils::createFile(partial, code)) {
             mapFileSystemErrorIntoLastError(code, partial);
@@ -634,6 +644,15 @@ void DownloadGlobalData::addThreadBytes(uint32_t thread, uint64_t bytes) {
     }
 }
 
+bool DownloadGlobalData::writtenFileInPlace() {
+    if (outputFile_.isFileAt(partialPath())) return true;
+    // A link or another file swapped in holds none of our bytes: it is never finished.
+    DLE_ERROR("the partial file at %s is no longer the file that was written", partialPath().c_str());
+    setLastError(flat(EngineErrorCode::FileSystem), "The partial download was replaced by another file", 0, 0,
+                 flat(EngineErrorAction::Fatal));
+    return false;
+}
+
 bool DownloadGlobalData::renameOutputFile(const std::string& name) {
     std::string target = targetPath(name);
     if (FileSystemUtils::fileExists(target)) {
@@ -642,6 +661,7 @@ bool DownloadGlobalData::renameOutputFile(const std::string& name) {
                      flat(EngineErrorAction::Fatal));
         return false;
     }
+    if (!writtenFileInPlace()) return false;
     int code = 0;
     if (!FileSystemUtils::renameFile(target, partialPath(), code)) {
         DownloadErrorInfo info;
@@ -664,6 +684,7 @@ bool DownloadGlobalData::decompressOutputFile(const std::string& name) {
         FileSystemUtils::deleteFile(partial, code);
         return false;
     }
+    if (!writtenFileInPlace()) return false;
     FileHandler reader;
     std::unique_ptr<char[]> bytes;
     uint64_t length = 0;

@@ -139,6 +139,8 @@ private:
     bool prepareFreshOutput();
     void writeFreshMetaFile();
     bool tryResumeCandidate();
+    // The partial file is still the one the output handle wrote; sets the last error when not.
+    bool writtenFileInPlace();
 
     JobPoolContainer jobPool_;
     DownloadSessionPreference preference_;

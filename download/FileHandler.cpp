@@ -48,7 +48,17 @@ bool FileHandler::open(const std::string& path) {
         ::close(fd_);
         fd_ = -1;
     }
+    opened_ = false;
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        // Something other than a plain file at our name is not ours to write.
+        ::close(fd);
+        DLE_ERROR("not a regular file at %s", path.c_str());
+        lastError_.errorType = kFileSystemFailure;
+        lastError_.nativeCode = FileSystemUtils::kCodeInvalidPath;
+        return false;
+    }
     if (fd < 0) {
         const int error = errno;
         DLE_ERROR("file does't exist at %s", path.c_str());
@@ -59,7 +69,17 @@ bool FileHandler::open(const std::string& path) {
     }
     fd_ = fd;
     path_ = path;
+    opened_ = true;
+    device_ = info.st_dev;
+    inode_ = info.st_ino;
     return true;
+}
+
+bool FileHandler::isFileAt(const std::string& path) {
+    MutexLock hold(mutex_);
+    struct stat info {};
+    return opened_ && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device_ &&
+           info.st_ino == inode_;
 }
 
 bool FileHandler::close() {

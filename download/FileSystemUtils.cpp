@@ -127,6 +127,11 @@ bool fileExists(const std::string& path) {
     return false;
 }
 
+bool isRegularFile(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 bool createDirectory(const std::string& path, int& code) {
     std::error_code error;
     std::filesystem::create_directories(path, error);

@@ -23,6 +23,8 @@ bool createFile(const std::string& path, int& code);
 bool setFileSize(const std::string& path, uint64_t size, int& code);
 bool deleteFile(const std::string& path, int& code);
 bool fileExists(const std::string& path);
+// A plain file lies there itself (a symbolic link, even to a file, is not one).
+bool isRegularFile(const std::string& path);
 bool createDirectory(const std::string& path, int& code);
 bool deleteDirectory(const std::string& path, int& code);
 bool directoryExists(const std::string& path);

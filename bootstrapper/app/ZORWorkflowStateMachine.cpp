@@ -1,4 +1,6 @@
 // The bootstrap state machine: one step of the workflow per worker tick.
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "bootstrapper/ui/ViewMediator.h"
 #include "foundation/locks/ZRVSystemLevelDeploymentLock.h"
 #include "foundation/utils/FileUtils.h"
+#include "foundation/utils/FolderLookup.h"
 #include "foundation/utils/ProcessUtils.h"
 #include "foundation/utils/StringUtils.h"
 #include "foundation/utils/XMLParser.h"
@@ -31,6 +34,7 @@ constexpr const char* kVersionFileName = "version.xml";
 constexpr const char* kPackagerExecutable = "/MorvaneStudioPackager.app/Contents/MacOS/MorvaneStudioPackager";
 constexpr uint32_t kSegmentSize = 0x200000;
 constexpr uint32_t kUnknownSizeTickLimit = 3600;
+constexpr const char* kLocalApplicationSupport = "/Library/Application Support";
 
 // The install curve's step and divisor live as long as the process.
 InstallCurve& processInstallCurve() {
@@ -50,6 +54,17 @@ bool findResourceFile(const std::string& name, std::string& path) {
     }
     path = *found;
     return true;
+}
+
+// Where the package is downloaded to: the console user's Application Support, but for root
+// the local one, in a folder no other user may change, since root attaches and runs what lies
+// there.
+bool packageFolder(zezu::Logger& logger, std::string& folder) {
+    if (geteuid() != 0) return ZEZUUtils::FileUtils::GetDirectoryPath(12, folder);
+    std::string why;
+    if (ZEZUUtils::folders::rootOnlyLocalFolder(kLocalApplicationSupport, folder, why)) return true;
+    logger.error("", "The folder for the package is refused: %s", why.c_str());
+    return false;
 }
 
 bool isRegularFile(const std::string& path) {
@@ -338,7 +353,7 @@ void ZORWorkflowManager::stepVersionCompare() {
 void ZORWorkflowManager::stepPackageStart() {
     logger_->info("Downloading Morvane Studio Packager Enterprise Edition");
     std::string assetFolder;
-    if (!ZEZUUtils::FileUtils::GetDirectoryPath(12, assetFolder)) {
+    if (!packageFolder(*logger_, assetFolder)) {
         logger_->error("", "The folder for the package could not be found");
         showErrorScreen(error_kind::kBootstrapFailure);
         return;

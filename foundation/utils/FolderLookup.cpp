@@ -1,12 +1,15 @@
 // Well-known folders: local ones under the local root, user ones under a home folder.
 #include "foundation/utils/FolderLookup.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/UserFolders.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace ZEZUUtils::folders {
@@ -30,6 +33,58 @@ bool isFolder(const std::string& path) {
 }
 
 bool withinLimit(const std::string& path) { return !path.empty() && path.size() <= kMaxFolderPath; }
+
+constexpr mode_t kWritableByOthers = S_IWGRP | S_IWOTH;
+
+// Whether a user other than root could rename or replace what lies in this folder.
+bool othersMayReplaceEntries(const struct stat& st) {
+    return st.st_uid != 0 || ((st.st_mode & kWritableByOthers) != 0 && (st.st_mode & S_ISVTX) == 0);
+}
+
+// One component of a root-only folder, its parent checked already: made when missing, then
+// judged through a descriptor that followed no link, so that nothing can be swapped between
+// the check and the mode change.
+bool rootOnlyComponent(const std::string& path, bool last, std::string& why) {
+    if (mkdir(path.c_str(), last ? 0700 : 0755) != 0 && errno != EEXIST) {
+        why = path + " cannot be made: " + std::strerror(errno);
+        return false;
+    }
+    const platform::FileDescriptor folder =
+        platform::FileDescriptor::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    struct stat st {};
+    if (!folder.valid()) {
+        const int error = errno;
+        if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+            why = path + " is a symbolic link";
+        } else if (error == ENOTDIR) {
+            why = path + " is not a folder";
+        } else {
+            why = path + " cannot be opened: " + std::strerror(error);
+        }
+        return false;
+    }
+    if (fstat(folder.get(), &st) != 0) {
+        why = path + " cannot be examined: " + std::strerror(errno);
+        return false;
+    }
+    if (st.st_uid != 0) {
+        why = path + " belongs to another user";
+        return false;
+    }
+    if (last && (st.st_mode & kWritableByOthers) != 0) {
+        fchmod(folder.get(), st.st_mode & 07777 & ~kWritableByOthers);
+        if (fstat(folder.get(), &st) != 0) st.st_mode |= kWritableByOthers;
+        if ((st.st_mode & kWritableByOthers) != 0) {
+            why = path + " may be written by other users";
+            return false;
+        }
+    }
+    if (othersMayReplaceEntries(st)) {
+        why = path + " may be written by other users";
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -56,6 +111,32 @@ bool localFolder(const char* absolutePath, std::string& out) {
             if (mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) return false;
         }
         if (!isFolder(path)) return false;
+    }
+    out = path;
+    return true;
+}
+
+bool rootOnlyLocalFolder(const char* absolutePath, std::string& out, std::string& why) {
+    const std::string root = platform::localRoot();
+    const std::string path = platform::localPath(absolutePath);
+    if (!withinLimit(path)) {
+        why = "the folder's path is too long";
+        return false;
+    }
+    struct stat st {};
+    if (stat(root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        why = root + " is not a folder";
+        return false;
+    }
+    if (othersMayReplaceEntries(st)) {
+        why = root + " may be written by other users";
+        return false;
+    }
+    const std::vector<std::string> parts = components(absolutePath);
+    std::string current = root == "/" ? std::string() : root;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        current += "/" + parts[i];
+        if (!rootOnlyComponent(current, i + 1 == parts.size(), why)) return false;
     }
     out = path;
     return true;

@@ -10,3 +10,7 @@ project_add_test(NAME download_engine_kill_resume_test SOURCES ${CMAKE_CURRENT_L
 target_compile_definitions(download_engine_kill_resume_test PRIVATE
   ENGINE_DOWNLOAD_CHILD="$<TARGET_FILE:engine_download_child>")
 add_dependencies(download_engine_kill_resume_test engine_download_child)
+
+# Symbolic links planted at the partial download's and the meta file's names.
+project_add_test(NAME download_planted_link_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/PlantedLinkTest.cpp
+  LIBS download download_test_server LABELS threaded TIMEOUT 120)

@@ -190,6 +190,10 @@ std::string WholeRun::packagerFolder() const {
     return environment_->localRoot() + "/Applications/Utilities/Zarvo Application Manager";
 }
 
+std::string WholeRun::downloadFolder() const {
+    return (geteuid() == 0 ? environment_->localRoot() : environment_->home()) + "/Library/Application Support";
+}
+
 std::vector<std::string> WholeRun::logLines() const { return readLines(programLogPath(environment_->home())); }
 
 std::vector<std::string> WholeRun::events() {

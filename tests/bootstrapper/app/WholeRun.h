@@ -49,6 +49,8 @@ public:
     std::shared_ptr<TemporaryEnvironment> sharedEnvironment() const { return environment_; }
 
     std::string packagerFolder() const;  // <local root>/Applications/Utilities/Zarvo Application Manager
+    // Where the assets are downloaded: ~/Library/Application Support, for root the local one.
+    std::string downloadFolder() const;
     std::string resourcesFolder() const { return resources_; }
     std::string productFolder() const { return product_; }
     std::string keyFile() const { return keyFile_; }

@@ -250,7 +250,7 @@ TEST(WholeRunFailureTest, SecondAssetFailingDuringInstallRecoversThroughRetry) {
     WholeRun run;
     run.makeProduct();
     ASSERT_NO_FATAL_FAILURE(retryAfterOne404(run, "notes.bin"));
-    EXPECT_TRUE(fs::exists(run.environment().home() + "/Library/Application Support/notes.bin"));
+    EXPECT_TRUE(fs::exists(run.downloadFolder() + "/notes.bin"));
     EXPECT_EQ(run.events(), (Strings{"MSP_BOOTSTRAP_DL_START", "MSP_BOOTSTRAP_DL_END", "MSP_BOOTSTRAP_INSTALL_START",
                                      "MSP_BOOTSTRAP_DL_END", "MSP_BOOTSTRAP_INSTALL_END"}));
     // The install bar replaced the warning, and the install ended on it.

@@ -56,7 +56,7 @@ size_t warningsWith(WholeRun& run, const std::string& text) {
 // The lock is held by this test and released by the state machine's k-th state-4 pass.
 struct HeldLockCase {
     const char* name;
-    bool deployment;   // else the other-instance probe
+    bool deployment;  // else the other-instance probe
     int releaseAtPass;
     const char* warning;
 };
@@ -131,8 +131,7 @@ TEST_P(AfterDownloadLockTest, WarnsAtOnceThenInstalls) {
     const AfterDownloadCase& c = GetParam();
     WholeRun run;
     run.makeProduct();
-    run.server().setScenario(
-        servedScenario(run, "packager.sqfs", R"(,"faults":[{"kind":"gate","after_bytes":1000}])"));
+    run.server().setScenario(servedScenario(run, "packager.sqfs", R"(,"faults":[{"kind":"gate","after_bytes":1000}])"));
     run.start();
     ASSERT_TRUE(run.server().waitUntilHeld(kPackagePath));
     std::unique_ptr<ZRVLockClass> lock = otherInstanceLock(c.deployment, bootstrap_locks::kDeploymentLockIds[0], run);
@@ -235,8 +234,8 @@ TEST(WholeRunWaitTest, QuitAfterALockWarningStillResumesOnNo) {
 
 struct BlockedFolderCase {
     const char* name;
-    const char* file;   // under the local root ("root") or the home ("home")
-    bool underHome;
+    const char* file;     // under the local root
+    bool downloadFolder;  // in place of the package's folder instead (the home's, for root the local one)
     bool installed;
 };
 
@@ -249,7 +248,7 @@ TEST_P(BlockedFolderTest, LookUpFailureIsABootstrapFailure) {
     if (c.installed) {
         run.preinstall("1.0.0.0");
     }
-    const std::string path = (c.underHome ? run.environment().home() : run.environment().localRoot()) + c.file;
+    const std::string path = c.downloadFolder ? run.downloadFolder() : run.environment().localRoot() + c.file;
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path) << "a file where a folder belongs";
     const bool rootFolder = fs::exists("/MSP");
@@ -264,8 +263,8 @@ TEST_P(BlockedFolderTest, LookUpFailureIsABootstrapFailure) {
 
 const BlockedFolderCase kBlockedFolderCases[] = {
     {"applications_folder", "/Applications", false, false},
-    {"application_support_folder", "/Library/Application Support", true, false},
-    {"application_support_folder_update", "/Library/Application Support", true, true},
+    {"application_support_folder", "", true, false},
+    {"application_support_folder_update", "", true, true},
 };
 
 INSTANTIATE_TEST_SUITE_P(Folders, BlockedFolderTest, ::testing::ValuesIn(kBlockedFolderCases),
@@ -365,7 +364,7 @@ TEST(WholeRunWaitTest, ProxySheetForASecondAssetDuringInstallRecovers) {
     EXPECT_TRUE(run.shown("showProgressScreen", "Installing Morvane Studio Packager"));
     ASSERT_TRUE(run.window().answerProxy("someone", "secret"));
     ASSERT_TRUE(run.finish());
-    EXPECT_TRUE(fs::exists(run.environment().home() + "/Library/Application Support/notes.bin"));
+    EXPECT_TRUE(fs::exists(run.downloadFolder() + "/notes.bin"));
     // The refused second asset ends a transfer inside the install.
     EXPECT_EQ(run.events(), (Strings{"MSP_BOOTSTRAP_DL_START", "MSP_BOOTSTRAP_DL_END", "MSP_BOOTSTRAP_INSTALL_START",
                                      "MSP_BOOTSTRAP_DL_END", "MSP_BOOTSTRAP_INSTALL_END"}));

@@ -37,3 +37,7 @@ add_dependencies(bootstrapper_app_whole_run_wait_test bootstrapper_bundle string
 project_add_test(NAME bootstrapper_app_workflow_step_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/WorkflowStepTest.cpp
   LIBS bootstrapper_app download_test_server LABELS threaded TIMEOUT 120)
+project_add_test(NAME bootstrapper_app_whole_run_root_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunRootTest.cpp
+  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
+add_dependencies(bootstrapper_app_whole_run_root_test bootstrapper_bundle stringtable)
