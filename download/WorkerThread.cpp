@@ -135,7 +135,18 @@ void WorkerThread::requeue(JobPtr job) {
 void WorkerThread::threadProc() {
     const EngineTimings& timings = engineTimings();
     int queue = type_ == kSerializerWorker ? kSerializationQueue : kDownloadQueue;
+    // The serializer sleeps until a piece comes or its state changes, so a piece waits for nobody
+    // and an idle engine does not wake it; download workers poll.
+    auto idle = [&](uint64_t seen) {
+        if (type_ == kSerializerWorker) {
+            pool_->queue(queue).waitForChange(seen, std::chrono::milliseconds(timings.idlePollMs));
+        } else {
+            sleepMs(timings.idlePollMs);
+        }
+    };
     for (;;) {
+        // Read before the state and the pop: a change after them ends the serializer's wait at once.
+        const uint64_t seen = pool_->queue(queue).changes();
         int32_t current = state_.load();
         if (current == kThreadStopping || current == kThreadStopped) break;
         if (current == kThreadPauseRequested) {
@@ -143,11 +154,9 @@ void WorkerThread::threadProc() {
             continue;
         }
         if (current == kThreadPaused) {
-            sleepMs(timings.idlePollMs);
+            idle(seen);
             continue;
         }
-        // Read before the pop: a piece queued after it ends the serializer's wait below at once.
-        const uint64_t seen = pool_->queue(queue).changes();
         JobPtr job;
         {
             MutexLock lock(mutex_);
@@ -163,13 +172,7 @@ void WorkerThread::threadProc() {
             }
         }
         if (!job) {
-            // The serializer sleeps until a piece comes (or its state changes), so the write of a
-            // piece waits for nobody and an idle engine does not wake it.
-            if (type_ == kSerializerWorker) {
-                pool_->queue(queue).waitForChange(seen, std::chrono::milliseconds(timings.idlePollMs));
-            } else {
-                sleepMs(timings.idlePollMs);
-            }
+            idle(seen);
             continue;
         }
         int result = job->run(threadNumber_);
