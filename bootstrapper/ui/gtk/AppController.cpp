@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "bootstrapper/support/ZORUtils.h"
 #include "bootstrapper/ui/ViewMediator.h"
@@ -16,6 +17,10 @@ constexpr int kProgressKey = 0;    // coalescing key of percent updates
 constexpr int kSheetContinue = 1;  // the sheet's response ids in the window description
 constexpr int kSheetCancel = 0;
 constexpr guint kPaintOverdueMs = 2000;  // a frame that never comes must not stall the queue
+// The worker repeats its screen on every 10 ms tick. Served this long after the first call that
+// waits, the calls of several ticks share one wake-up of the main thread; far below what a person
+// notices.
+constexpr guint kServeDelayMs = 50;
 
 std::string quote(const std::string& text) { return UiTrace::quote(text); }
 std::string boolText(bool value) { return value ? "true" : "false"; }
@@ -130,10 +135,10 @@ AppController::AppController(ViewMediator& mediator, const WindowTexts& texts, O
     liveness_->self = this;
     std::shared_ptr<Liveness> liveness = liveness_;
     dispatcher_ = std::make_unique<MainThreadDispatcher>([liveness] {
-        // One idle source on the default main context; it holds its own reference to liveness.
+        // One timeout source on the default main context; it holds its own reference to liveness.
         auto* held = new std::shared_ptr<Liveness>(liveness);
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
+        g_timeout_add_full(
+            G_PRIORITY_DEFAULT, kServeDelayMs,
             [](gpointer data) -> gboolean {
                 AppController* self = (*static_cast<std::shared_ptr<Liveness>*>(data))->self;
                 if (self != nullptr) self->serveQueue();
@@ -461,16 +466,18 @@ void AppController::showProxyDialog(const std::string& title, const std::string&
 void AppController::applyCall(const std::string& call, const std::string& args,
                               const std::function<void(ScreenModel&)>& apply, Target target) {
     assertMainThread();
-    const ScreenModel before = model_;
+    // Kept only to trace the call: without a trace every tick would copy the whole model.
+    std::optional<ScreenModel> before;
+    if (observing_) before.emplace(model_);
     apply(model_);
     const bool widgetsChanged = mirror();
     if (call == "closeUI") endLoop(LoopEnd::CloseUI);
-    if (!observing_ || model_ == before) return;
+    if (!before || model_ == *before) return;
 
     // A model change no widget shows (a percent that moves no pixel) has no frame to wait for.
     PendingLine line{call, args, model_.toJson(), false, target, !widgetsChanged, {}};
     // Captures for what a person would notice: any change but the percent, or a whole 10 of it.
-    ScreenModel percentOnly = before;
+    ScreenModel percentOnly = *before;
     percentOnly.applyUpdateProgressPercent(model_.percent());
     const bool percentMoved = std::floor(model_.percent() / 10.0f) != std::floor(capturedPercent_ / 10.0f);
     line.capture = !(percentOnly == model_) || percentMoved;
