@@ -14,13 +14,39 @@ JobPtr JobQueue::pop() {
 }
 
 void JobQueue::pushBack(JobPtr job) {
-    MutexLock lock(mutex_);
-    jobs_.push_back(std::move(job));
+    {
+        MutexLock lock(mutex_);
+        jobs_.push_back(std::move(job));
+    }
+    ring();
 }
 
 void JobQueue::pushFront(JobPtr job) {
-    MutexLock lock(mutex_);
-    jobs_.push_front(std::move(job));
+    {
+        MutexLock lock(mutex_);
+        jobs_.push_front(std::move(job));
+    }
+    ring();
+}
+
+uint64_t JobQueue::changes() {
+    platform::MutexLock lock(bellLock_);
+    return changes_;
+}
+
+void JobQueue::waitForChange(uint64_t seen, std::chrono::milliseconds limit) {
+    platform::MutexLock lock(bellLock_);
+    bell_.waitFor(bellLock_, limit, [&]() REQUIRES(bellLock_) { return changes_ != seen; });
+}
+
+void JobQueue::wake() { ring(); }
+
+void JobQueue::ring() {
+    {
+        platform::MutexLock lock(bellLock_);
+        ++changes_;
+    }
+    bell_.signalAll();
 }
 
 uint32_t JobQueue::count() {

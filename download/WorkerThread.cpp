@@ -54,6 +54,7 @@ bool WorkerThread::pause() {
     state_ = kThreadPauseRequested;
     DLE_TRACE("pausing the thread (%d)", static_cast<int>(threadNumber_));
     if (current_ != nullptr) current_->pauseJob();
+    wakeIfWaiting();
     return true;
 }
 
@@ -67,6 +68,7 @@ bool WorkerThread::run() {
     state_ = kThreadRunning;
     DLE_TRACE("running the thread (%d)", static_cast<int>(threadNumber_));
     if (current_ != nullptr) current_->resumeJob();
+    wakeIfWaiting();
     return true;
 }
 
@@ -75,6 +77,7 @@ bool WorkerThread::stop() {
     MutexLock lock(mutex_);
     state_ = kThreadStopping;
     if (current_ != nullptr) current_->stopJob();
+    wakeIfWaiting();
     return true;
 }
 
@@ -90,6 +93,7 @@ bool WorkerThread::terminate() {
         if (state_ != kThreadStopped) state_ = kThreadStopping;
         if (current_ != nullptr) current_->stopJob();
     }
+    wakeIfWaiting();
     const EngineTimings& timings = engineTimings();
     const uint32_t step = 10;
     bool forced = false;
@@ -118,6 +122,10 @@ bool WorkerThread::terminate() {
     return true;
 }
 
+void WorkerThread::wakeIfWaiting() {
+    if (type_ == kSerializerWorker && pool_ != nullptr) pool_->queue(kSerializationQueue).wake();
+}
+
 void WorkerThread::requeue(JobPtr job) {
     // A failed serialization piece goes back to the serializer's own queue so pieces stay in order.
     int queue = type_ == kSerializerWorker ? kSerializationQueue : kDownloadQueue;
@@ -127,7 +135,18 @@ void WorkerThread::requeue(JobPtr job) {
 void WorkerThread::threadProc() {
     const EngineTimings& timings = engineTimings();
     int queue = type_ == kSerializerWorker ? kSerializationQueue : kDownloadQueue;
+    // The serializer sleeps until a piece comes or its state changes, so a piece waits for nobody
+    // and an idle engine does not wake it; download workers poll.
+    auto idle = [&](uint64_t seen) {
+        if (type_ == kSerializerWorker) {
+            pool_->queue(queue).waitForChange(seen, std::chrono::milliseconds(timings.idlePollMs));
+        } else {
+            sleepMs(timings.idlePollMs);
+        }
+    };
     for (;;) {
+        // Read before the state and the pop: a change after them ends the serializer's wait at once.
+        const uint64_t seen = pool_->queue(queue).changes();
         int32_t current = state_.load();
         if (current == kThreadStopping || current == kThreadStopped) break;
         if (current == kThreadPauseRequested) {
@@ -135,7 +154,7 @@ void WorkerThread::threadProc() {
             continue;
         }
         if (current == kThreadPaused) {
-            sleepMs(timings.idlePollMs);
+            idle(seen);
             continue;
         }
         JobPtr job;
@@ -153,7 +172,7 @@ void WorkerThread::threadProc() {
             }
         }
         if (!job) {
-            sleepMs(type_ == kSerializerWorker ? 2 : timings.idlePollMs);
+            idle(seen);
             continue;
         }
         int result = job->run(threadNumber_);
@@ -162,9 +181,7 @@ void WorkerThread::threadProc() {
             current_ = nullptr;
         }
         switch (result) {
-            case kJobDone:
-                job.reset();
-                break;
+            case kJobDone: job.reset(); break;
             case kJobFailed:
                 job->reset();
                 if (job->state() == kJobError) {
@@ -182,9 +199,7 @@ void WorkerThread::threadProc() {
                 }
                 requeue(std::move(job));
                 break;
-            default:
-                requeue(std::move(job));
-                break;
+            default: requeue(std::move(job)); break;
         }
     }
 }

@@ -43,6 +43,8 @@ public:
 private:
     void threadProc() EXCLUDES(mutex_);
     void requeue(JobPtr job);
+    // The serializer waits on its queue: a new state must reach it without a job.
+    void wakeIfWaiting();
 
     std::atomic<bool> initialized_{false};
     Mutex mutex_;

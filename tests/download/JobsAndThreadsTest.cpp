@@ -49,8 +49,12 @@ public:
         std::atomic<int> resets{0};
         std::atomic<bool> deleted{false};
     };
-    ScriptedJob(uint32_t id, Counters& counters, int failures, int failuresBeforeError = -1, bool runUntilStopped = false)
-        : BaseJob(id), counters_(counters), failures_(failures), failuresBeforeError_(failuresBeforeError),
+    ScriptedJob(uint32_t id, Counters& counters, int failures, int failuresBeforeError = -1,
+                bool runUntilStopped = false)
+        : BaseJob(id),
+          counters_(counters),
+          failures_(failures),
+          failuresBeforeError_(failuresBeforeError),
           runUntilStopped_(runUntilStopped) {}
     ~ScriptedJob() override { counters_.deleted = true; }
 
@@ -251,6 +255,37 @@ TEST_F(WorkerThreadTest, FailedSerializationPieceGoesBackToTheSerializerQueue) {
     EXPECT_EQ(first.runs, 3);
     EXPECT_EQ(jobs.getJobCount(kDownloadQueue), 0u) << "a piece never lands in the download queue";
     serializer.terminate();
+}
+
+// The serializer sleeps on its queue, not on a clock: with an idle poll far longer than the
+// test's bound, every piece pushed (from another thread, at any moment, the first of them while
+// the serializer is busy finding the queue empty) is still written, and stopping it is prompt.
+TEST_F(WorkerThreadTest, AnIdleSerializerTakesEachPieceAsItComesAndStopsAtOnce) {
+    engineTimings().idlePollMs = 60000;
+    constexpr int kPieces = 200;
+    std::vector<std::unique_ptr<ScriptedJob::Counters>> counters;
+    for (int i = 0; i < kPieces; ++i) counters.push_back(std::make_unique<ScriptedJob::Counters>());
+    JobPoolContainer jobs;
+    WorkerThread serializer;
+    ASSERT_TRUE(serializer.init(kSerializerWorker, &jobs));
+    ASSERT_TRUE(serializer.start());
+    serializer.run();
+    std::thread producer([&] {
+        for (int i = 0; i < kPieces; ++i) {
+            jobs.enqueueJob(std::make_unique<ScriptedJob>(static_cast<uint32_t>(i), *counters[i], 0),
+                            kSerializationQueue);
+            // Alternately at once and after the serializer has drained the queue and gone to sleep.
+            if (i % 2 == 1) waitFor([&] { return counters[i]->deleted.load(); });
+        }
+    });
+    producer.join();
+    EXPECT_TRUE(waitFor([&] {
+        return std::all_of(counters.begin(), counters.end(), [](const auto& c) { return c->deleted.load(); });
+    })) << "a piece waited for the idle poll";
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(serializer.terminate());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "an idle serializer is stopped without its poll";
+    EXPECT_EQ(serializer.state(), kThreadStopped);
 }
 
 TEST_F(WorkerThreadTest, PauseAndTerminateReachTheRunningJob) {

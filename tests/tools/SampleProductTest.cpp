@@ -212,6 +212,25 @@ TEST_F(SampleProductTest, VersionsAgreeAndTheScenariosServeTheFiles) {
     EXPECT_EQ(test_support::sha256OfFile(output_ + "/packager.sqfs"), first);
 }
 
+// Random bytes are drawn in pieces (one draw is limited to 256 MiB): pieces that end inside the
+// padding and the notes, with sizes that end inside a 32-bit word, give the very bytes one
+// draw gives.
+TEST_F(SampleProductTest, PaddingAndNotesDrawnInPiecesAreTheBytesOfOneDraw) {
+    const std::vector<std::string> sizes = {"--padding-size", "300001", "--notes-size", "150003"};
+    ASSERT_EQ(generate(sizes), 0);
+    const std::string image = test_support::sha256OfFile(output_ + "/packager.sqfs");
+    const std::string notes = test_support::sha256OfFile(output_ + "/notes.bin");
+    std::vector<std::string> inPieces = sizes;
+    inPieces.insert(inPieces.end(), {"--piece-size", "4100"});
+    ASSERT_EQ(generate(inPieces), 0);
+    EXPECT_EQ(test_support::sha256OfFile(output_ + "/packager.sqfs"), image);
+    EXPECT_EQ(test_support::sha256OfFile(output_ + "/notes.bin"), notes);
+    EXPECT_EQ(fs::file_size(output_ + "/notes.bin"), 150003u);
+    const std::string unpacked = unpack();
+    ASSERT_FALSE(unpacked.empty());
+    EXPECT_EQ(fs::file_size(unpacked + "/Payload/padding.bin"), 300001u);
+}
+
 // The installer writes its arguments byte for byte, makes the folder, and replaces an existing
 // packager; the installed packager records its own arguments.
 TEST_F(SampleProductTest, InstallerRecordsItsArgumentsAndReplacesThePackager) {
@@ -365,6 +384,7 @@ TEST_F(SampleProductTest, RefusalsWriteNothing) {
         {{"--installer-signal", "19"}, 2, "does not end a process"},
         {{"--resources", "/nowhere"}, 2, "go together"},
         {{"--segment-size", "0"}, 2, "above 0"},
+        {{"--piece-size", "4099"}, 2, "multiple of 4"},
         {{"--prefix", "product"}, 2, "--prefix"},
         {{"--required-os", "10.7"}, 2, "MAJOR.MINOR.BUGFIX"},
         {{"--mksquashfs", "/nonexistent/mksquashfs"}, 1, "mksquashfs not found"},

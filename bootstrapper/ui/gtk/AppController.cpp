@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "bootstrapper/support/ZORUtils.h"
 #include "bootstrapper/ui/ViewMediator.h"
@@ -16,6 +17,10 @@ constexpr int kProgressKey = 0;    // coalescing key of percent updates
 constexpr int kSheetContinue = 1;  // the sheet's response ids in the window description
 constexpr int kSheetCancel = 0;
 constexpr guint kPaintOverdueMs = 2000;  // a frame that never comes must not stall the queue
+// The worker repeats its screen on every 10 ms tick. Served this long after the first call that
+// waits, the calls of several ticks share one wake-up of the main thread; far below what a person
+// notices.
+constexpr guint kServeDelayMs = 50;
 
 std::string quote(const std::string& text) { return UiTrace::quote(text); }
 std::string boolText(bool value) { return value ? "true" : "false"; }
@@ -28,19 +33,53 @@ std::string percentText(float value) {
     return text;
 }
 
-void setLabelText(GtkWidget* label, const std::string& text) {
-    if (text != gtk_label_get_text(GTK_LABEL(label))) gtk_label_set_text(GTK_LABEL(label), text.c_str());
+// Each setter below touches its widget only when the value differs, and says whether it did: an
+// update that changes nothing on screen must not cost a frame.
+bool setLabelText(GtkWidget* label, const std::string& text) {
+    if (text == gtk_label_get_text(GTK_LABEL(label))) return false;
+    gtk_label_set_text(GTK_LABEL(label), text.c_str());
+    return true;
 }
 
 // Titles carry no accelerator any more; a "_" left in them stays literal.
-void setButtonTitle(GtkWidget* button, const std::string& text) {
-    gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
+bool setButtonTitle(GtkWidget* button, const std::string& text) {
+    bool changed = false;
+    if (gtk_button_get_use_underline(GTK_BUTTON(button))) {
+        gtk_button_set_use_underline(GTK_BUTTON(button), FALSE);
+        changed = true;
+    }
     const gchar* shown = gtk_button_get_label(GTK_BUTTON(button));
-    if (shown == nullptr || text != shown) gtk_button_set_label(GTK_BUTTON(button), text.c_str());
+    if (shown == nullptr || text != shown) {
+        gtk_button_set_label(GTK_BUTTON(button), text.c_str());
+        changed = true;
+    }
+    return changed;
 }
 
-void setShown(GtkWidget* widget, bool shown) {
-    if (gtk_widget_get_visible(widget) != (shown ? TRUE : FALSE)) gtk_widget_set_visible(widget, shown);
+bool setShown(GtkWidget* widget, bool shown) {
+    if (gtk_widget_get_visible(widget) == (shown ? TRUE : FALSE)) return false;
+    gtk_widget_set_visible(widget, shown);
+    return true;
+}
+
+bool setSensitive(GtkWidget* widget, bool sensitive) {
+    if (gtk_widget_get_sensitive(widget) == (sensitive ? TRUE : FALSE)) return false;
+    gtk_widget_set_sensitive(widget, sensitive);
+    return true;
+}
+
+// The bar lays itself out and redraws on every new fraction, however small the step; the worker
+// sends one each tick. A fraction is set only when it moves the bar by a pixel of its width, or
+// reaches or leaves an end (an empty and a full bar are styled apart). The bar's trough is a
+// little narrower than the widget, so what is shown is never more than one pixel behind.
+bool setBarFraction(GtkWidget* bar, double fraction) {
+    const double shown = gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(bar));
+    if (fraction == shown) return false;
+    const int width = gtk_widget_get_allocated_width(bar);
+    const bool atAnEnd = fraction <= 0.0 || fraction >= 1.0 || shown <= 0.0 || shown >= 1.0;
+    if (!atAnEnd && width > 1 && std::floor(fraction * width) == std::floor(shown * width)) return false;
+    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
+    return true;
 }
 
 std::string xidOf(GtkWidget* window) { return std::to_string(x11WindowId(window)); }
@@ -96,10 +135,10 @@ AppController::AppController(ViewMediator& mediator, const WindowTexts& texts, O
     liveness_->self = this;
     std::shared_ptr<Liveness> liveness = liveness_;
     dispatcher_ = std::make_unique<MainThreadDispatcher>([liveness] {
-        // One idle source on the default main context; it holds its own reference to liveness.
+        // One timeout source on the default main context; it holds its own reference to liveness.
         auto* held = new std::shared_ptr<Liveness>(liveness);
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
+        g_timeout_add_full(
+            G_PRIORITY_DEFAULT, kServeDelayMs,
             [](gpointer data) -> gboolean {
                 AppController* self = (*static_cast<std::shared_ptr<Liveness>*>(data))->self;
                 if (self != nullptr) self->serveQueue();
@@ -427,15 +466,18 @@ void AppController::showProxyDialog(const std::string& title, const std::string&
 void AppController::applyCall(const std::string& call, const std::string& args,
                               const std::function<void(ScreenModel&)>& apply, Target target) {
     assertMainThread();
-    const ScreenModel before = model_;
+    // Kept only to trace the call: without a trace every tick would copy the whole model.
+    std::optional<ScreenModel> before;
+    if (observing_) before.emplace(model_);
     apply(model_);
-    mirror();
+    const bool widgetsChanged = mirror();
     if (call == "closeUI") endLoop(LoopEnd::CloseUI);
-    if (!observing_ || model_ == before) return;
+    if (!before || model_ == *before) return;
 
-    PendingLine line{call, args, model_.toJson(), false, target, false, {}};
+    // A model change no widget shows (a percent that moves no pixel) has no frame to wait for.
+    PendingLine line{call, args, model_.toJson(), false, target, !widgetsChanged, {}};
     // Captures for what a person would notice: any change but the percent, or a whole 10 of it.
-    ScreenModel percentOnly = before;
+    ScreenModel percentOnly = *before;
     percentOnly.applyUpdateProgressPercent(model_.percent());
     const bool percentMoved = std::floor(model_.percent() / 10.0f) != std::floor(capturedPercent_ / 10.0f);
     line.capture = !(percentOnly == model_) || percentMoved;
@@ -444,7 +486,7 @@ void AppController::applyCall(const std::string& call, const std::string& args,
     if (target == Target::Question) line.dialogShown = "question";
     pending_.push_back(std::move(line));
     GtkWidget* window = targetWindow(target);
-    if (mapped(window)) {
+    if (widgetsChanged && mapped(window)) {
         gtk_widget_queue_draw(window);
         if (overdueSource_ == 0) overdueSource_ = g_timeout_add(kPaintOverdueMs, onPaintOverdue, this);
     } else {
@@ -524,35 +566,42 @@ void AppController::answerDialog(ScreenModel::Dialog dialog, int response) {
     dispatcher_->complete(answered);
 }
 
-void AppController::mirror() {
+bool AppController::mirror() {
     assertMainThread();
-    if (widgetsGone_ || !initialised_) return;
+    if (widgetsGone_ || !initialised_) return false;
     const ScreenModel& m = model_;
-    setLabelText(pctLabel_, m.title());
-    setShown(progressBar_, m.progressBarVisible());
-    gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progressBar_), ScreenModel::clampPercent(m.percent()) / 100.0);
-    setLabelText(errorMessageLabel_, m.errorText());
-    setShown(errorMessageLabel_, m.errorTextVisible());
-    setShown(infoIcon_, m.infoIconVisible());
+    bool changed = false;
+    changed |= setLabelText(pctLabel_, m.title());
+    changed |= setShown(progressBar_, m.progressBarVisible());
+    changed |= setBarFraction(progressBar_, ScreenModel::clampPercent(m.percent()) / 100.0);
+    changed |= setLabelText(errorMessageLabel_, m.errorText());
+    changed |= setShown(errorMessageLabel_, m.errorTextVisible());
+    changed |= setShown(infoIcon_, m.infoIconVisible());
     if (m.alertIconShown() && iconSurface_ != nullptr) {
         if (gtk_image_get_storage_type(GTK_IMAGE(alertIcon_)) != GTK_IMAGE_SURFACE) {
             gtk_image_set_from_surface(GTK_IMAGE(alertIcon_), iconSurface_);
+            changed = true;
         }
-        setShown(alertIcon_, true);
+        changed |= setShown(alertIcon_, true);
     } else {
-        if (gtk_image_get_storage_type(GTK_IMAGE(alertIcon_)) != GTK_IMAGE_EMPTY)
+        if (gtk_image_get_storage_type(GTK_IMAGE(alertIcon_)) != GTK_IMAGE_EMPTY) {
             gtk_image_clear(GTK_IMAGE(alertIcon_));
-        setShown(alertIcon_, false);
+            changed = true;
+        }
+        changed |= setShown(alertIcon_, false);
     }
-    setButtonTitle(retryButton_, m.retryText());
-    gtk_widget_set_sensitive(retryButton_, m.retryEnabled());
-    setShown(retryButton_, m.retryVisible());
-    setButtonTitle(quitButton_, m.texts().quitButton);
-    gtk_widget_set_sensitive(quitButton_, m.quitEnabled());
-    setShown(quitButton_, m.quitVisible());
+    changed |= setButtonTitle(retryButton_, m.retryText());
+    changed |= setSensitive(retryButton_, m.retryEnabled());
+    changed |= setShown(retryButton_, m.retryVisible());
+    changed |= setButtonTitle(quitButton_, m.texts().quitButton);
+    changed |= setSensitive(quitButton_, m.quitEnabled());
+    changed |= setShown(quitButton_, m.quitVisible());
     // A hint only: the close request itself is checked against the model.
-    gtk_window_set_deletable(GTK_WINDOW(window_), m.closeBoxEnabled());
-    setShown(zsaHyperlink_, m.linkVisible());
+    if (gtk_window_get_deletable(GTK_WINDOW(window_)) != (m.closeBoxEnabled() ? TRUE : FALSE)) {
+        gtk_window_set_deletable(GTK_WINDOW(window_), m.closeBoxEnabled());
+        changed = true;
+    }
+    changed |= setShown(zsaHyperlink_, m.linkVisible());
 
     if (m.focus() != mirroredFocus_) {
         GtkWidget* focus = m.focus() == ScreenModel::Control::QuitButton    ? quitButton_
@@ -562,12 +611,14 @@ void AppController::mirror() {
             gtk_widget_grab_focus(focus);
         }
         mirroredFocus_ = m.focus();
+        changed = true;
     }
 
     if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(rememberCredentialsCheckBox_)) != m.rememberChecked()) {
         if (rememberHandler_ != 0) g_signal_handler_block(rememberCredentialsCheckBox_, rememberHandler_);
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(rememberCredentialsCheckBox_), m.rememberChecked());
         if (rememberHandler_ != 0) g_signal_handler_unblock(rememberCredentialsCheckBox_, rememberHandler_);
+        changed = true;
     }
 
     const bool sheetUp = m.windowShown() && m.dialog() == ScreenModel::Dialog::ProxySheet;
@@ -575,16 +626,21 @@ void AppController::mirror() {
     if (sheetUp && !gtk_widget_get_visible(authDialogSheet_)) {
         gtk_window_present(GTK_WINDOW(authDialogSheet_));
         gtk_widget_grab_focus(authDialogUsernameText_);
+        changed = true;
     } else if (!sheetUp && gtk_widget_get_visible(authDialogSheet_)) {
         gtk_widget_hide(authDialogSheet_);
+        changed = true;
     }
     if (questionUp && !gtk_widget_get_visible(question_)) {
         gtk_window_present(GTK_WINDOW(question_));
         gtk_widget_grab_focus(questionYes_);
+        changed = true;
     } else if (!questionUp && gtk_widget_get_visible(question_)) {
         gtk_widget_hide(question_);
+        changed = true;
     }
-    setShown(window_, m.windowShown());
+    changed |= setShown(window_, m.windowShown());
+    return changed;
 }
 
 void AppController::serveQueue() {

@@ -113,7 +113,8 @@ private:
                    Target target);
     void showDialog(ScreenModel::Dialog dialog, std::uint64_t requestId, const std::string& args);
     void answerDialog(ScreenModel::Dialog dialog, int response);
-    void mirror();
+    // True when a widget was changed (and so will be drawn again).
+    bool mirror();
     void serveQueue();
     void afterPaint(Target target);
     void flushPending(bool force);

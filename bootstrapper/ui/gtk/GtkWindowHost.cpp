@@ -3,7 +3,9 @@
 #include <gtk/gtk.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bootstrapper/ui/ViewMediator.h"
@@ -34,12 +36,30 @@ void fail(WindowHostContext& context, const std::string& message) {
     if (context.shutdown) context.shutdown();
 }
 
+// The window draws nothing with OpenGL, yet GDK's probe at display open loads the GL driver (Mesa
+// and LLVM: tens of MiB resident and tens of ms before the first frame). GDK reads GDK_GL once,
+// while it opens the display; the caller's value comes back afterwards, so an installer or the
+// packager we launch inherits the environment as it was.
+bool openDisplayWithoutOpenGL(int& argc, char**& argv) {
+    const char* callerValue = std::getenv("GDK_GL");
+    const std::optional<std::string> saved =
+        callerValue != nullptr ? std::optional<std::string>(callerValue) : std::nullopt;
+    ::setenv("GDK_GL", "disable", 1);
+    const bool opened = gtk_init_check(&argc, &argv);
+    if (saved) {
+        ::setenv("GDK_GL", saved->c_str(), 1);
+    } else {
+        ::unsetenv("GDK_GL");
+    }
+    return opened;
+}
+
 }  // namespace
 
 // No GtkApplication: it would reject "--sessionId=..." and hand a second launch to the first
 // instance, past the instance lock.
 int runWindowHost(WindowHostContext& context, int argc, char** argv) {
-    if (!gtk_init_check(&argc, &argv)) {
+    if (!openDisplayWithoutOpenGL(argc, argv)) {
         fail(context, "Cannot open a display: the window cannot be shown");
         return -1;
     }

@@ -86,7 +86,9 @@ protected:
             workerDone_ = true;
         });
     }
-    bool waitForWorker() { return gtk_test::pumpUntil([this] { return workerDone_.load(); }); }
+    bool waitForWorker() {
+        return gtk_test::pumpUntil([this] { return workerDone_.load(); });
+    }
     void joinWorker() {
         if (worker_.joinable()) {
             gtk_test::pumpUntil([this] { return workerDone_.load(); });
@@ -159,16 +161,22 @@ TEST_F(AppControllerTest, WidgetsMirrorTheModelThroughEveryScreen) {
     };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const std::vector<Step> steps = {
-        {"progress, quit enabled", [](IBootstrapWindow& w) { w.showProgressScreen("Downloading", true); }, "showProgressScreen"},
+        {"progress, quit enabled", [](IBootstrapWindow& w) { w.showProgressScreen("Downloading", true); },
+         "showProgressScreen"},
         {"percent 40", [](IBootstrapWindow& w) { w.updateProgressPercent(40.0f); }, "updateProgressPercent"},
         {"percent above 100", [](IBootstrapWindow& w) { w.updateProgressPercent(250.0f); }, "updateProgressPercent"},
         {"percent NaN", [nan](IBootstrapWindow& w) { w.updateProgressPercent(nan); }, "updateProgressPercent"},
-        {"warning with retry", [](IBootstrapWindow& w) { w.showWarningErrorScreen("No network", true); }, "showWarningErrorScreen"},
-        {"warning without retry hides it", [](IBootstrapWindow& w) { w.showWarningErrorScreen("Still no network", false); }, "showWarningErrorScreen"},
-        {"progress with quit disabled", [](IBootstrapWindow& w) { w.showProgressScreen("", false); }, "showProgressScreen"},
-        {"fatal with link", [](IBootstrapWindow& w) { w.showFatalErrorScreen("Broken", true, false); }, "showFatalErrorScreen"},
+        {"warning with retry", [](IBootstrapWindow& w) { w.showWarningErrorScreen("No network", true); },
+         "showWarningErrorScreen"},
+        {"warning without retry hides it",
+         [](IBootstrapWindow& w) { w.showWarningErrorScreen("Still no network", false); }, "showWarningErrorScreen"},
+        {"progress with quit disabled", [](IBootstrapWindow& w) { w.showProgressScreen("", false); },
+         "showProgressScreen"},
+        {"fatal with link", [](IBootstrapWindow& w) { w.showFatalErrorScreen("Broken", true, false); },
+         "showFatalErrorScreen"},
         {"quit disabled", [](IBootstrapWindow& w) { w.enableQuitButton(false); }, "enableQuitButton"},
-        {"fatal without link", [](IBootstrapWindow& w) { w.showFatalErrorScreen("Broken again", false, false); }, "showFatalErrorScreen"},
+        {"fatal without link", [](IBootstrapWindow& w) { w.showFatalErrorScreen("Broken again", false, false); },
+         "showFatalErrorScreen"},
         {"title", [](IBootstrapWindow& w) { w.updateProgressTitle("Installing"); }, "updateProgressTitle"},
     };
     // One fixed layout: an outlet, wherever it is shown, always has the same rectangle.
@@ -187,8 +195,8 @@ TEST_F(AppControllerTest, WidgetsMirrorTheModelThroughEveryScreen) {
             EXPECT_TRUE(first || place->second == *rect) << name << " moved at " << step.name;
         }
     }
-    for (const char* name : {"pctLabel", "progressBar", "errorMessageLabel", "alertIcon", "quitButton",
-                             "retryButton", "zsaHyperlink"}) {
+    for (const char* name :
+         {"pctLabel", "progressBar", "errorMessageLabel", "alertIcon", "quitButton", "retryButton", "zsaHyperlink"}) {
         EXPECT_EQ(places.count(name), 1u) << name << " was never shown";
     }
     EXPECT_TRUE(sink_.actions().empty());
@@ -340,14 +348,8 @@ TEST_F(AppControllerTest, ButtonTitlesLoseTheirAcceleratorAndKeepUnderscores) {
         std::string shown;
     };
     const std::vector<Case> cases = {
-        {"en_US", "", "Quit"},
-        {"fr_FR", "", "Quitter"},
-        {"ja_JP", "", "終了"},
-        {"", "&Retry", "Retry"},
-        {"", "再試行(&R)", "再試行"},
-        {"", "Re(&try", "Re(try"},
-        {"", "_Quit", "_Quit"},
-        {"", "A_&B", "A_B"},
+        {"en_US", "", "Quit"},        {"fr_FR", "", "Quitter"},  {"ja_JP", "", "終了"},  {"", "&Retry", "Retry"},
+        {"", "再試行(&R)", "再試行"}, {"", "Re(&try", "Re(try"}, {"", "_Quit", "_Quit"}, {"", "A_&B", "A_B"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.locale + " " + c.text);
@@ -446,6 +448,83 @@ TEST_F(AppControllerTest, TheCloseBoxFollowsTheQuitButton) {
     EXPECT_EQ(sink_.actions(), (std::vector<std::string>{"quit"}));
 }
 
+gboolean countDraw(GtkWidget*, cairo_t*, gpointer count) {
+    ++*static_cast<int*>(count);
+    return FALSE;
+}
+
+void countFrame(GdkFrameClock*, gpointer count) { ++*static_cast<int*>(count); }
+
+// Makes the main window paint one frame by a draw of the title alone (it shares no pixel with
+// the bar) and waits for it: whatever was queued before is painted by then.
+bool paintAFrame(GtkWidget* window, GtkWidget* title) {
+    GdkFrameClock* clock = gtk_widget_get_frame_clock(window);
+    int frames = 0;
+    const gulong handler = g_signal_connect(clock, "after-paint", G_CALLBACK(countFrame), &frames);
+    gtk_widget_queue_draw(title);
+    const bool painted = gtk_test::pumpUntil([&] { return frames > 0; });
+    g_signal_handler_disconnect(clock, handler);
+    return painted;
+}
+
+// The worker sends the progress screen, the quit button and the percent on every tick: a tick
+// that moves no pixel of the bar and changes no text must cost no frame.
+TEST_F(AppControllerTest, TicksThatMoveNoPixelDrawNothing) {
+    ASSERT_NO_FATAL_FAILURE(open());
+    auto tick = [this](float percent) {
+        controller_->showProgressScreen("Downloading", true);
+        controller_->enableQuitButton(true);
+        controller_->updateProgressPercent(percent);
+    };
+    onWorker([&tick] { tick(50.0f); });
+    ASSERT_TRUE(waitForWorker());
+    waitLine({"\"call\":\"updateProgressPercent\"", "{\"percent\":50}"});
+    ASSERT_TRUE(paintAFrame(outlet("mainWindow"), outlet("pctLabel")));
+
+    int barDraws = 0;
+    const gulong counter = g_signal_connect(outlet("progressBar"), "draw", G_CALLBACK(countDraw), &barDraws);
+    // A fifth of a pixel of the 500-pixel bar in all, and the same screen each time.
+    onWorker([&tick] {
+        for (float percent : {50.0f, 50.01f, 50.05f, 50.1f, 50.15f, 50.19f, 50.19f}) tick(percent);
+    });
+    ASSERT_TRUE(waitForWorker());
+    waitLine({"\"call\":\"updateProgressPercent\"", "{\"percent\":50.19}"});
+    ASSERT_TRUE(paintAFrame(outlet("mainWindow"), outlet("pctLabel")));
+    EXPECT_EQ(barDraws, 0) << "sub-pixel steps and unchanged texts redrew the bar";
+    EXPECT_FLOAT_EQ(controller_->model().percent(), 50.19f) << "the model still holds every value";
+
+    // Five pixels: drawn.
+    onWorker([&tick] { tick(51.0f); });
+    ASSERT_TRUE(waitForWorker());
+    waitLine({"\"call\":\"updateProgressPercent\"", "{\"percent\":51}"});
+    ASSERT_TRUE(paintAFrame(outlet("mainWindow"), outlet("pctLabel")));
+    EXPECT_GE(barDraws, 1) << "a step of whole pixels must be drawn";
+    g_signal_handler_disconnect(outlet("progressBar"), counter);
+}
+
+// The bar's fraction after each percent: it moves by whole pixels of the bar, and an empty or a
+// full bar is always shown as such.
+TEST_F(AppControllerTest, TheBarMovesByWholePixelsAndAlwaysReachesItsEnds) {
+    ASSERT_NO_FATAL_FAILURE(open());
+    struct Case {
+        float percent;
+        const char* traced;
+        double shown;
+    };
+    const std::vector<Case> cases = {
+        {40.0f, "40", 0.40},       {40.1f, "40.1", 0.40},   {40.3f, "40.3", 0.403},
+        {0.0f, "0", 0.0},          {0.01f, "0.01", 0.0001}, {0.05f, "0.05", 0.0001},
+        {99.99f, "99.99", 0.9999}, {100.0f, "100", 1.0},    {99.9f, "99.9", 0.999},
+    };
+    for (const Case& c : cases) {
+        onWorker([this, &c] { controller_->updateProgressPercent(c.percent); });
+        ASSERT_TRUE(waitForWorker());
+        waitLine({"\"call\":\"updateProgressPercent\"", std::string("{\"percent\":") + c.traced + "}"});
+        EXPECT_NEAR(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(outlet("progressBar"))), c.shown, 1e-6)
+            << "after percent " << c.traced;
+    }
+}
+
 TEST_F(AppControllerTest, TheIconFollowsTheScreenScale) {
     ASSERT_NO_FATAL_FAILURE(open());
     const bool scaled = gtk_widget_get_scale_factor(outlet("mainWindow")) == 2;
@@ -511,13 +590,12 @@ TEST_F(AppControllerTest, AMissingOrBrokenWindowDescriptionIsAnErrorNotACrash) {
     ::mkdir(empty.c_str(), 0700);
     const std::string broken = folder_ + "/broken";
     ::mkdir(broken.c_str(), 0700);
-    {
-        std::ofstream(broken + "/MainWindow.ui") << "<interface><object class=\"GtkWindow\" id=\"mainWindow\">";
-    }
+    { std::ofstream(broken + "/MainWindow.ui") << "<interface><object class=\"GtkWindow\" id=\"mainWindow\">"; }
     const std::string unknown = folder_ + "/unknown";
     ::mkdir(unknown.c_str(), 0700);
     {
-        std::ofstream(unknown + "/MainWindow.ui") << "<interface><object class=\"NoSuchWidget\" id=\"mainWindow\"/></interface>";
+        std::ofstream(unknown + "/MainWindow.ui")
+            << "<interface><object class=\"NoSuchWidget\" id=\"mainWindow\"/></interface>";
     }
     const std::string partial = folder_ + "/partial";
     ::mkdir(partial.c_str(), 0700);
@@ -639,13 +717,14 @@ TEST_F(AppControllerTest, ACaptureOfAWindowAwaitingItsLayoutIsStillDrawn) {
     ASSERT_NE(clock, nullptr);
     // Just before the question's first frame: the main window wants a new size and asks for it.
     const gulong handler = g_signal_connect(clock, "paint", G_CALLBACK(+[](GdkFrameClock*, gpointer data) {
-        auto* d = static_cast<Disturbance*>(data);
-        if (d->done) return;
-        d->done = true;
-        gtk_widget_set_size_request(d->label, 560, -1);
-        gtk_container_check_resize(GTK_CONTAINER(d->window));
-        gtk_widget_queue_allocate(d->label);
-    }), &disturbance);
+                                                auto* d = static_cast<Disturbance*>(data);
+                                                if (d->done) return;
+                                                d->done = true;
+                                                gtk_widget_set_size_request(d->label, 560, -1);
+                                                gtk_container_check_resize(GTK_CONTAINER(d->window));
+                                                gtk_widget_queue_allocate(d->label);
+                                            }),
+                                            &disturbance);
     onWorker([this] { controller_->showQuitConfirmation(); });
     const std::string line = waitLine({"\"call\":\"showQuitConfirmation\""});
     g_signal_handler_disconnect(clock, handler);
