@@ -49,6 +49,10 @@ public:
     std::shared_ptr<TemporaryEnvironment> sharedEnvironment() const { return environment_; }
 
     std::string packagerFolder() const;  // <local root>/Applications/Utilities/Zarvo Application Manager
+    std::string mountRoot() const { return base_ + "/mnt"; }
+    // Attaches at the earlier run's mount root with its disk-image records, as two runs of one
+    // machine do.
+    void shareDiskImagesWith(const WholeRun& earlier);
     std::string resourcesFolder() const { return resources_; }
     std::string productFolder() const { return product_; }
     std::string keyFile() const { return keyFile_; }
