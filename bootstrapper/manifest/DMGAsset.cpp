@@ -47,6 +47,7 @@ DMGAsset::~DMGAsset() {
 int DMGAsset::extract() {
     if (mounted_) return kActionDone;
     requestedMountRoot_ = platform::mountRoot();
+    removeEarlierCopies();
     std::string mountPoint;
     std::string reason;
     mounted_ = ZORUtils::mountDmg(localPath_, requestedMountRoot_, mountPoint, &reason);
@@ -55,7 +56,6 @@ int DMGAsset::extract() {
         return kActionFailed;
     }
     extractedPath_ = mountPoint;
-    removeEarlierCopies();
     return kActionDone;
 }
 
@@ -77,8 +77,11 @@ void DMGAsset::removeEarlierCopies() {
         if (path == localPath_ || !ZORUtils::isUniqueFileNameOf(name, fileName)) continue;
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+        // Attached at the mount root, it is an earlier run's (a run attaches one image there),
+        // and its mount goes with its file: the tool detaches a mount of a deleted image first.
         std::string attachedAt;
-        if (!ZORUtils::mountPointFromInfo(listing, path, attachedAt) || !attachedAt.empty()) continue;
+        if (!ZORUtils::mountPointFromInfo(listing, path, attachedAt)) continue;
+        if (!attachedAt.empty() && normalised(attachedAt) != normalised(requestedMountRoot_)) continue;
         if (::unlink(path.c_str()) == 0)
             logger_->info("Removed %s, left by an earlier run", path.c_str());
         else

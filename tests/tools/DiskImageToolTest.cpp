@@ -280,36 +280,56 @@ TEST_F(DiskImageToolTest, AnotherFileAtARecordedImagesPathIsNotAttachedAlready) 
     }
 }
 
-// An attachment of the tool's at the mount point that serves another file than the one asked
-// for (its image replaced, or another file still there) is left from an attach never detached:
-// it goes first. A mount the tool did not make stays, and the attach fails.
+// An attachment of the tool's at the mount point whose image was deleted, or replaced by another
+// file at its path, is left from an attach never detached: it goes first. One whose image is
+// still there, or one the tool did not record, stays, and the attach fails.
 TEST_F(DiskImageToolTest, AStaleAttachmentAtTheMountPointIsDetachedFirst) {
     if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
-    const std::string image = makeImage(env_.base(), "image.sqfs", "old");
-    const std::string other = makeImage(env_.base(), "image(1).sqfs", "other");
-    ASSERT_FALSE(image.empty());
-    ASSERT_FALSE(other.empty());
+    const std::string state = env_.base() + "/state";
+    const struct {
+        const char* what;
+        bool replaced;  // else deleted, or kept with keep
+        bool keep;
+        bool otherRecords;
+        bool detachedFirst;
+    } cases[] = {
+        {"replaced at its path", true, false, false, true},
+        {"deleted", false, false, false, true},
+        {"still there", false, true, false, false},
+        {"deleted, in other records", false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string image = makeImage(env_.base(), "image.sqfs", "old");
+        const std::string other = makeImage(env_.base(), "image(1).sqfs", "other");
+        ASSERT_FALSE(image.empty());
+        ASSERT_FALSE(other.empty());
+        ATTACH_OR_SKIP(image, mountPoint_);
+        std::string next = other;
+        if (c.replaced) {
+            replaceImage(image, other, Replacement::Renamed);
+            next = image;
+        } else if (!c.keep) {
+            fs::remove(image);
+        }
+        if (c.otherRecords) setenv("BOOTSTRAP_DISK_IMAGE_STATE", (env_.base() + "/other state").c_str(), 1);
 
-    ATTACH_OR_SKIP(image, mountPoint_);
-    ToolRun beside = toolErrors({"attach", other, "-quiet", "-mountpoint", mountPoint_});
-    EXPECT_EQ(beside.status, 0) << beside.output;
-    EXPECT_EQ(helloAt(mountPoint_), "other");
-    EXPECT_TRUE(mountPointsOf(image).empty());
-
-    replaceImage(other, makeImage(env_.base(), "newer.sqfs", "new"), Replacement::Renamed);
-    ToolRun replaced = toolErrors({"attach", other, "-quiet", "-mountpoint", mountPoint_});
-    EXPECT_EQ(replaced.status, 0) << replaced.output;
-    EXPECT_EQ(helloAt(mountPoint_), "new");
-    EXPECT_EQ(mountPointsOf(other), std::vector<std::string>{mountPoint_});
-
-    // The same mount seen through other records: not the tool's own, so it stays.
-    setenv("BOOTSTRAP_DISK_IMAGE_STATE", (env_.base() + "/other state").c_str(), 1);
-    ToolRun foreign = toolErrors({"attach", image, "-quiet", "-mountpoint", mountPoint_});
-    EXPECT_EQ(foreign.status, 1);
-    EXPECT_NE(foreign.output.find("something is mounted at"), std::string::npos) << foreign.output;
-    EXPECT_EQ(helloAt(mountPoint_), "new");
-    setenv("BOOTSTRAP_DISK_IMAGE_STATE", (env_.base() + "/state").c_str(), 1);
-    EXPECT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+        ToolRun run = toolErrors({"attach", next, "-quiet", "-mountpoint", mountPoint_});
+        if (c.detachedFirst) {
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_EQ(helloAt(mountPoint_), "other");
+            EXPECT_EQ(mountPointsOf(next), std::vector<std::string>{mountPoint_});
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.output.find("something is mounted at"), std::string::npos) << run.output;
+            EXPECT_EQ(helloAt(mountPoint_), "old");
+            EXPECT_TRUE(mountPointsOf(next).empty());
+        }
+        setenv("BOOTSTRAP_DISK_IMAGE_STATE", state.c_str(), 1);
+        EXPECT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+        fs::remove(image);
+        fs::remove(other);
+    }
 }
 
 // A stale attachment a process still works in cannot go: the attach fails and says why, and

@@ -210,11 +210,13 @@ int attach(const std::vector<std::string>& arguments) {
     auto resolvedPoint = realPath(mountPoint);
     if (!resolvedPoint) return fail("attach", "cannot resolve mount point " + mountPoint);
     if (mountAt(*resolvedPoint)) {
-        // Ours, of another file or of one that is gone: left by an attach never detached (a busy
-        // detach, a killed caller). It goes first; what it served is never taken for this image.
+        // Ours, and its image deleted or another file at its path now: left by an attach never
+        // detached (a busy detach, a killed caller). It goes first; what it served is never
+        // taken for this image.
         const diskimage::Attachment* stale = nullptr;
         for (const auto& attachment : attachments)
-            if (attachment.mountPoint == *resolvedPoint && attachment.recorded) stale = &attachment;
+            if (attachment.mountPoint == *resolvedPoint && attachment.recorded && !attachment.imagePresent)
+                stale = &attachment;
         if (!stale) return fail("attach", "something is mounted at " + *resolvedPoint);
         std::string why;
         if (!detachAttachment(*stale, false, why))
