@@ -191,6 +191,15 @@ protected:
         while (text.size() > 1 && text.back() == '/') text.pop_back();
         return text;
     }
+    // The XML of the product's disk-image asset, the manifest's first; "" when it cannot be read.
+    std::string imageAssetText() {
+        ZEZUUtils::XMLParser parser;
+        std::string text;
+        if (!parser.initWithXMLPath(product + "/manifest.xml")) return "";
+        void* list = parser.getNodeListForXQuery("//manifest/asset_list/asset", nullptr);
+        if (list == nullptr || !parser.getXMLStringOfNode(parser.getNodeAtIndexFromNodeList(list, 0), text)) return "";
+        return text;
+    }
     // The disk-image cases need a user that may mount.
     bool cannotMount() {
         const std::string point = environment.base() + "/probe-mount";
@@ -567,11 +576,8 @@ TEST_F(DownloadManifestTest, ImageAttachedAlreadyIsUsedWhereItIs) {
                                                     output, status));
     ASSERT_EQ(status, 0) << output;
 
-    ZEZUUtils::XMLParser parser;
-    ASSERT_TRUE(parser.initWithXMLPath(product + "/manifest.xml"));
-    void* list = parser.getNodeListForXQuery("//manifest/asset_list/asset", nullptr);
-    std::string assetText;
-    ASSERT_TRUE(parser.getXMLStringOfNode(parser.getNodeAtIndexFromNodeList(list, 0), assetText));
+    const std::string assetText = imageAssetText();
+    ASSERT_FALSE(assetText.empty());
     AssetFactory factory;
     factory.setInstallerArguments(kSessionArguments);
     std::unique_ptr<AssetBase> asset = factory.create(assetText);
@@ -621,11 +627,8 @@ TEST_F(DownloadManifestTest, EarlierCopiesOfTheImageGoBeforeItIsAttached) {
         ASSERT_EQ(status, 0) << output;
     }
 
-    ZEZUUtils::XMLParser parser;
-    ASSERT_TRUE(parser.initWithXMLPath(product + "/manifest.xml"));
-    void* list = parser.getNodeListForXQuery("//manifest/asset_list/asset", nullptr);
-    std::string assetText;
-    ASSERT_TRUE(parser.getXMLStringOfNode(parser.getNodeAtIndexFromNodeList(list, 0), assetText));
+    const std::string assetText = imageAssetText();
+    ASSERT_FALSE(assetText.empty());
     AssetFactory factory;
     std::unique_ptr<AssetBase> asset = factory.create(assetText);
     ASSERT_TRUE(asset);
