@@ -46,6 +46,11 @@ bool runProcess(const std::string& path, const std::vector<std::string>& argumen
 bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments, std::string& output,
                                int& exitStatus, size_t maxOutput = 16u << 20);
 
+// As runProcessCapturingOutput for the child's standard error, with its standard output on the
+// null device: what a helper says when it fails, kept from our own streams.
+bool runProcessCapturingErrors(const std::string& path, const std::vector<std::string>& arguments,
+                               std::string& errorOutput, int& exitStatus, size_t maxOutput = 64u << 10);
+
 // Starts the program in a session of its own and returns at once. A detached thread reaps
 // it, so no zombie is left and SIGCHLD is left alone.
 bool launchDetachedProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t* pid = nullptr);

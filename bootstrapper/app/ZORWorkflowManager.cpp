@@ -95,6 +95,7 @@ bool ZORWorkflowManager::stopThread() {
 void ZORWorkflowManager::closeDownloads() {
     fileDownloader_.close();
     downloadManifest_.closeDownload();
+    downloadManifest_.releaseAssets();
 }
 
 void ZORWorkflowManager::threadProc() {

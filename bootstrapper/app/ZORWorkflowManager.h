@@ -99,7 +99,8 @@ public:
     // fatal screen of its text, the support button where its row asks for it, INSTALL_END.
     void reportInstallFailure(int actionType, int resultCode);
 
-    // Closes both download clients, so no engine thread writes after the worker was joined.
+    // Closes both download clients, so no engine thread writes after the worker was joined, and
+    // releases the manifest's assets while the run's log is still open.
     void closeDownloads();
 
     // The version file's URL beside the manifest's.

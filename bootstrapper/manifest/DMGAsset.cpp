@@ -1,14 +1,15 @@
 // DMGAsset: mounting through the disk-image tool, and a careful clean-up of the mount folder.
 #include "bootstrapper/manifest/DMGAsset.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "bootstrapper/support/ZORUtils.h"
 #include "foundation/logging/Logger.h"
-#include "foundation/utils/FileUtils.h"
 #include "platform/DiskImageTool.h"
+#include "platform/ProcessLauncher.h"
 
 namespace {
 
@@ -27,9 +28,10 @@ DMGAsset::DMGAsset() : CompressedAssetBase(kDiskImageAssetType, "DMGAsset") {}
 
 DMGAsset::~DMGAsset() {
     if (!mounted_) return;
-    if (!ZEZUUtils::FileUtils::UnmountDmgAtPath(extractedPath_)) {
-        logger_->warn("", "The disk image could not be detached from %s; its mount folder is left",
-                      extractedPath_.c_str());
+    std::string reason;
+    if (!ZORUtils::detachDmg(extractedPath_, reason)) {
+        logger_->warn("", "The disk image could not be detached from %s (%s); its mount folder is left",
+                      extractedPath_.c_str(), reason.c_str());
         return;
     }
     // A mount point found already in use belongs to whoever attached the image there.
@@ -45,9 +47,44 @@ DMGAsset::~DMGAsset() {
 int DMGAsset::extract() {
     if (mounted_) return kActionDone;
     requestedMountRoot_ = platform::mountRoot();
+    removeEarlierCopies();
     std::string mountPoint;
-    mounted_ = ZORUtils::mountDmg(localPath_, requestedMountRoot_, mountPoint);
-    if (!mounted_) return kActionFailed;
+    std::string reason;
+    mounted_ = ZORUtils::mountDmg(localPath_, requestedMountRoot_, mountPoint, &reason);
+    if (!mounted_) {
+        logger_->warn("", "The disk image %s could not be attached: %s", localPath_.c_str(), reason.c_str());
+        return kActionFailed;
+    }
     extractedPath_ = mountPoint;
     return kActionDone;
+}
+
+void DMGAsset::removeEarlierCopies() {
+    const size_t slash = localPath_.find_last_of('/');
+    const std::string name = assetPath_.substr(assetPath_.find_last_of('/') + 1);
+    if (slash == std::string::npos || name.empty()) return;
+    const std::string folder = localPath_.substr(0, slash);
+    std::string listing;
+    int status = -1;
+    // Without the tool's listing no copy is known to be free.
+    if (!platform::runProcessCapturingOutput(platform::diskImageToolPath(), {"info", "-plist"}, listing, status) ||
+        status != 0)
+        return;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string fileName = entry.path().filename().string();
+        const std::string path = folder + "/" + fileName;
+        if (path == localPath_ || !ZORUtils::isUniqueFileNameOf(name, fileName)) continue;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+        // Attached at the mount root, it is an earlier run's (a run attaches one image there),
+        // and its mount goes with its file: the tool detaches a mount of a deleted image first.
+        std::string attachedAt;
+        if (!ZORUtils::mountPointFromInfo(listing, path, attachedAt)) continue;
+        if (!attachedAt.empty() && normalised(attachedAt) != normalised(requestedMountRoot_)) continue;
+        if (::unlink(path.c_str()) == 0)
+            logger_->info("Removed %s, left by an earlier run", path.c_str());
+        else
+            logger_->warn("", "%s, left by an earlier run, could not be removed", path.c_str());
+    }
 }

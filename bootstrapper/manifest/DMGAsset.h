@@ -13,11 +13,18 @@ public:
     ~DMGAsset() override;
 
     // Attaches the downloaded image at platform::mountRoot(), or finds where it is attached already.
+    // Earlier copies of the same file beside it go first (see removeEarlierCopies).
     int extract() override;
 
     bool isMounted() const { return mounted_; }
 
 private:
+    // Copies of this asset's file an earlier run left beside ours (one killed while attached;
+    // the name then moved on to "name(1).ext"): the files of the names uniqueFileName makes of
+    // the asset's name, regular files of ours that are not attached, or attached only at the
+    // mount root. The tool's listing answers for each; without it nothing goes.
+    void removeEarlierCopies();
+
     bool mounted_ = false;
     std::string requestedMountRoot_;
 };

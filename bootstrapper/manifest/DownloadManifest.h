@@ -61,6 +61,9 @@ public:
     bool resume();
     // Closes the client's download (at shutdown), nothing else.
     bool closeDownload() { return downloader_.close(); }
+    // Destroys the assets now (images detached, downloaded files deleted), so that what their
+    // clean-up logs reaches the run's log: at shutdown, after the worker was joined.
+    void releaseAssets() { deleteAssets(); }
 
     // Reads a manifest already on disk, as the step after its download does: false is the
     // manifest's parse failure and leaves no asset. For the fuzzer and readers of a saved manifest.

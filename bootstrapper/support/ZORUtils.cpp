@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -196,16 +197,36 @@ std::string ZORUtils::replacePlaceholder(const std::string& text, const std::str
     return result;
 }
 
+namespace {
+
+// A file name's base and extension as uniqueFileName numbers them; a leading dot starts a hidden
+// name, not an extension.
+std::pair<std::string, std::string> splitFileName(const std::string& fileName) {
+    const size_t dot = fileName.find_last_of('.');
+    if (dot == std::string::npos || dot == 0) return {fileName, std::string()};
+    return {fileName.substr(0, dot), fileName.substr(dot)};
+}
+
+}  // namespace
+
+bool ZORUtils::isUniqueFileNameOf(const std::string& fileName, const std::string& candidate) {
+    if (candidate == fileName) return true;
+    const auto [base, extension] = splitFileName(fileName);
+    const size_t prefix = base.size() + 1;
+    const size_t suffix = extension.size() + 1;
+    if (candidate.size() <= prefix + suffix || candidate.compare(0, base.size(), base) != 0 ||
+        candidate[base.size()] != '(' || candidate.compare(candidate.size() - suffix, suffix, ")" + extension) != 0)
+        return false;
+    const std::string number = candidate.substr(prefix, candidate.size() - prefix - suffix);
+    return number[0] != '0' && number.find_first_not_of("0123456789") == std::string::npos;
+}
+
 bool ZORUtils::uniqueFileName(const std::string& folder, std::string& fileName) {
     auto exists = [](const std::string& path) {
         struct stat st {};
         return lstat(path.c_str(), &st) == 0;
     };
-    // A leading dot starts a hidden name, not an extension.
-    const size_t dot = fileName.find_last_of('.');
-    const bool hasExtension = dot != std::string::npos && dot != 0;
-    const std::string base = hasExtension ? fileName.substr(0, dot) : fileName;
-    const std::string extension = hasExtension ? fileName.substr(dot) : std::string();
+    const auto [base, extension] = splitFileName(fileName);
     std::string candidate = folder + "/" + fileName;
     for (unsigned long n = 1; exists(candidate); ++n) {
         candidate = folder + "/" + base + "(" + std::to_string(n) + ")" + extension;
@@ -243,20 +264,41 @@ void ZORUtils::setScreenResolutionHook(ScreenResolutionHook hook) {
 
 void ZORUtils::openURL(const std::string& url) { platform::openInDefaultBrowser(url); }
 
-bool ZORUtils::mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint) {
+namespace {
+
+// What the tool said on its standard error, as one line; its exit status when it said nothing.
+std::string toolReason(const std::string& errors, bool ran, int status) {
+    if (!ran) return "the disk-image tool could not be run";
+    std::string text = errors;
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    return text.empty() ? "the disk-image tool ended with status " + std::to_string(status) : text;
+}
+
+}  // namespace
+
+bool ZORUtils::mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint,
+                        std::string* reason) {
     const std::string tool = platform::diskImageToolPath();
     struct stat st {};
-    if (stat(tool.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    if (stat(tool.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        if (reason) *reason = "no disk-image tool at " + tool;
+        return false;
+    }
 
     int status = -1;
-    const bool ran = platform::runProcess(tool,
-                                          {"attach", imagePath, "-noverify", "-noautoopen", "-nobrowse", "-noautofsck",
-                                           "-readonly", "-quiet", "-mountpoint", mountRoot},
-                                          status);
+    std::string errors;
+    const bool ran =
+        platform::runProcessCapturingErrors(tool,
+                                            {"attach", imagePath, "-noverify", "-noautoopen", "-nobrowse",
+                                             "-noautofsck", "-readonly", "-quiet", "-mountpoint", mountRoot},
+                                            errors, status);
     if (ran && status == 0) {
         mountPoint = mountRoot;
         return !mountPoint.empty();
     }
+    if (reason) *reason = toolReason(errors, ran, status);
     // The image may be attached already: find where.
     mountPoint.clear();
     std::string listing;
@@ -265,4 +307,15 @@ bool ZORUtils::mountDmg(const std::string& imagePath, const std::string& mountRo
     if (!mountPointFromInfo(listing, imagePath, found)) return false;
     mountPoint = found;
     return !mountPoint.empty();
+}
+
+bool ZORUtils::detachDmg(const std::string& mountPoint, std::string& reason) {
+    int status = -1;
+    std::string errors;
+    const bool ran =
+        !mountPoint.empty() && platform::runProcessCapturingErrors(platform::diskImageToolPath(),
+                                                                   {"detach", mountPoint, "-quiet"}, errors, status);
+    if (ran && status == 0) return true;
+    reason = mountPoint.empty() ? "no mount point" : toolReason(errors, ran, status);
+    return false;
 }

@@ -52,6 +52,8 @@ public:
 
     // Makes fileName one no file in folder has yet: "name.ext", then "name(1).ext", "name(2).ext"...
     static bool uniqueFileName(const std::string& folder, std::string& fileName);
+    // Whether candidate is fileName or one of the names uniqueFileName makes of it.
+    static bool isUniqueFileNameOf(const std::string& fileName, const std::string& candidate);
 
     // The main screen's resolution, truncated, from the hook; false when no hook is set or it fails.
     static bool getScreenResolution(int& x, int& y);
@@ -64,8 +66,12 @@ public:
 
     // Attaches imagePath read-only at mountRoot with the disk-image tool. When the attach fails
     // because the image is attached already, its existing mount point is found in the tool's
-    // "info -plist" listing. True with mountPoint set when the image is mounted.
-    static bool mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint);
+    // "info -plist" listing. True with mountPoint set when the image is mounted; else a given
+    // reason gets what the tool said (its messages never reach our own streams).
+    static bool mountDmg(const std::string& imagePath, const std::string& mountRoot, std::string& mountPoint,
+                         std::string* reason = nullptr);
+    // Detaches the image at mountPoint with the disk-image tool; false with the tool's reason.
+    static bool detachDmg(const std::string& mountPoint, std::string& reason);
     // The mount point of the image at imagePath in an "info -plist" listing, as mountDmg reads it:
     // false when the listing is unusable; mountPoint is set only when the image is listed with one.
     static bool mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint);

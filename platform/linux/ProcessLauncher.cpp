@@ -42,7 +42,8 @@ public:
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     void newSession() { flags_ |= POSIX_SPAWN_SETSID; }
-    void outputTo(int fd) { posix_spawn_file_actions_adddup2(&actions_, fd, STDOUT_FILENO); }
+    void streamTo(int fd, int stream) { posix_spawn_file_actions_adddup2(&actions_, fd, stream); }
+    void streamToNull(int stream) { posix_spawn_file_actions_addopen(&actions_, stream, "/dev/null", O_WRONLY, 0); }
 
     // The actions run in order in the child and any failure fails the spawn, so a folder it
     // cannot enter or a /dev/null it cannot open is a failed start, not a child exit status.
@@ -125,8 +126,11 @@ bool runProcess(const std::string& path, const std::vector<std::string>& argumen
     return true;
 }
 
-bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments, std::string& output,
-                               int& exitStatus, size_t maxOutput) {
+namespace {
+
+// Starts the program with one of its output streams on a pipe, reads the pipe to its end and waits.
+bool runCapturing(const std::string& path, const std::vector<std::string>& arguments, int stream, std::string& output,
+                  int& exitStatus, size_t maxOutput) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     platform::FileDescriptor readEnd(fds[0]);
@@ -134,7 +138,8 @@ bool runProcessCapturingOutput(const std::string& path, const std::vector<std::s
     pid_t pid = -1;
     {
         SpawnSetup setup;
-        setup.outputTo(writeEnd.get());
+        if (stream == STDERR_FILENO) setup.streamToNull(STDOUT_FILENO);
+        setup.streamTo(writeEnd.get(), stream);
         if (setup.spawn(path, arguments, pid) != 0) return false;
     }
     writeEnd.reset();
@@ -152,6 +157,18 @@ bool runProcessCapturingOutput(const std::string& path, const std::vector<std::s
     output = std::move(captured);
     exitStatus = *status;
     return true;
+}
+
+}  // namespace
+
+bool runProcessCapturingOutput(const std::string& path, const std::vector<std::string>& arguments, std::string& output,
+                               int& exitStatus, size_t maxOutput) {
+    return runCapturing(path, arguments, STDOUT_FILENO, output, exitStatus, maxOutput);
+}
+
+bool runProcessCapturingErrors(const std::string& path, const std::vector<std::string>& arguments,
+                               std::string& errorOutput, int& exitStatus, size_t maxOutput) {
+    return runCapturing(path, arguments, STDERR_FILENO, errorOutput, exitStatus, maxOutput);
 }
 
 bool launchDetachedProcess(const std::string& path, const std::vector<std::string>& arguments, pid_t* pid) {

@@ -7,9 +7,11 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <signal.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,6 +30,13 @@ struct ToolRun {
 ToolRun tool(const std::vector<std::string>& arguments) {
     ToolRun run;
     run.started = platform::runProcessCapturingOutput(kTool, arguments, run.output, run.status);
+    return run;
+}
+
+// The tool's standard error in place of its output.
+ToolRun toolErrors(const std::vector<std::string>& arguments) {
+    ToolRun run;
+    run.started = platform::runProcessCapturingErrors(kTool, arguments, run.output, run.status);
     return run;
 }
 
@@ -71,13 +80,16 @@ protected:
         mountPoint_ = env_.base() + "/mount point";
     }
     void TearDown() override {
-        umount2(mountPoint_.c_str(), MNT_DETACH);  // only if a failed test left it mounted
+        // Only what a failed test left mounted.
+        for (const std::string& point : mountedPoints_) umount2(point.c_str(), MNT_DETACH);
+        umount2(mountPoint_.c_str(), MNT_DETACH);
         unsetenv("BOOTSTRAP_DISK_IMAGE_STATE");
         unsetenv(platform::kDiskImageToolVariable);
     }
 
     test_support::TemporaryEnvironment env_;
     std::string mountPoint_;
+    std::vector<std::string> mountedPoints_;  // further mount points a test uses
 };
 
 TEST_F(DiskImageToolTest, UsageAndFailures) {
@@ -105,15 +117,16 @@ TEST_F(DiskImageToolTest, UsageAndFailures) {
 }
 
 // A small image holding hello.txt; "" when mksquashfs fails.
-std::string makeImage(const std::string& base) {
-    const std::string source = base + "/source";
+std::string makeImage(const std::string& base, const std::string& name = "image.sqfs",
+                      const std::string& text = "hello from the image") {
+    const std::string source = base + "/source of " + name;
     fs::create_directories(source);
-    std::ofstream(source + "/hello.txt") << "hello from the image";
-    const std::string image = base + "/image.sqfs";
+    std::ofstream(source + "/hello.txt") << text;
+    const std::string image = base + "/" + name;
     int status = -1;
     std::string ignored;
-    if (!platform::runProcessCapturingOutput("/usr/bin/mksquashfs", {source, image, "-quiet", "-noappend", "-no-progress"},
-                                             ignored, status) ||
+    if (!platform::runProcessCapturingOutput("/usr/bin/mksquashfs",
+                                             {source, image, "-quiet", "-noappend", "-no-progress"}, ignored, status) ||
         status != 0)
         return "";
     return image;
@@ -125,7 +138,7 @@ TEST_F(DiskImageToolTest, AttachInfoDetachCycle) {
     ASSERT_FALSE(image.empty());
 
     ToolRun attach = tool({"attach", image, "-noverify", "-noautoopen", "-nobrowse", "-noautofsck", "-readonly",
-                       "-quiet", "-mountpoint", mountPoint_, "-plist"});
+                           "-quiet", "-mountpoint", mountPoint_, "-plist"});
     ASSERT_TRUE(attach.started);
     if (attach.status != 0 && geteuid() != 0) GTEST_SKIP() << "this user cannot mount images here";
     ASSERT_EQ(attach.status, 0);
@@ -198,6 +211,205 @@ TEST_F(DiskImageToolTest, RefusesUnsafeMountPoints) {
     }
     EXPECT_TRUE(fs::is_symlink(env_.base() + "/dangling link"));
     EXPECT_FALSE(fs::exists(env_.base() + "/missing"));
+}
+
+}  // namespace
+
+namespace {
+
+std::string helloAt(const std::string& mountPoint) {
+    std::ifstream in(mountPoint + "/hello.txt");
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+// Attaches image at point; false (the test skipping) where this user cannot mount.
+bool attached(const std::string& image, const std::string& point) {
+    ToolRun run = tool({"attach", image, "-quiet", "-mountpoint", point});
+    EXPECT_TRUE(run.started);
+    return run.status == 0;
+}
+
+#define ATTACH_OR_SKIP(image, point)                                                  \
+    do {                                                                              \
+        if (!attached(image, point)) {                                                \
+            if (geteuid() != 0) GTEST_SKIP() << "this user cannot mount images here"; \
+            FAIL() << "the attach at " << (point) << " failed";                       \
+        }                                                                             \
+    } while (0)
+
+// Another file at the image's path: put over it by a rename, or written after it was deleted.
+enum class Replacement { Renamed, DeletedAndWritten };
+
+void replaceImage(const std::string& image, const std::string& newer, Replacement how) {
+    if (how == Replacement::DeletedAndWritten) {
+        fs::remove(image);
+        fs::copy_file(newer, image);
+    } else {
+        fs::rename(newer, image);
+    }
+}
+
+// A different file at a recorded image's path is not that attachment: it attaches anew, and
+// the old mount is not listed under the path.
+TEST_F(DiskImageToolTest, AnotherFileAtARecordedImagesPathIsNotAttachedAlready) {
+    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
+    for (const Replacement how : {Replacement::Renamed, Replacement::DeletedAndWritten}) {
+        SCOPED_TRACE(how == Replacement::Renamed ? "renamed over" : "deleted and written");
+        const std::string image = makeImage(env_.base(), "image.sqfs", "old");
+        const std::string newer = makeImage(env_.base(), "newer.sqfs", "new");
+        ASSERT_FALSE(image.empty());
+        ASSERT_FALSE(newer.empty());
+        const std::string second = env_.base() + "/second";
+        mountedPoints_ = {second};
+        ATTACH_OR_SKIP(image, mountPoint_);
+        replaceImage(image, newer, how);
+
+        EXPECT_TRUE(mountPointsOf(image).empty());
+        ToolRun again = toolErrors({"attach", image, "-quiet", "-mountpoint", second});
+        EXPECT_EQ(again.status, 0) << again.output;
+        EXPECT_EQ(helloAt(second), "new");
+        EXPECT_EQ(helloAt(mountPoint_), "old");
+        EXPECT_EQ(mountPointsOf(image), std::vector<std::string>{second});
+        EXPECT_EQ(mountPointsOf(image + " (deleted)"), std::vector<std::string>{mountPoint_});
+
+        EXPECT_EQ(tool({"detach", second, "-quiet"}).status, 0);
+        EXPECT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+        fs::remove(image);
+    }
+}
+
+// An attachment of the tool's at the mount point whose image was deleted, or replaced by another
+// file at its path, is left from an attach never detached: it goes first. One whose image is
+// still there, or one the tool did not record, stays, and the attach fails.
+TEST_F(DiskImageToolTest, AStaleAttachmentAtTheMountPointIsDetachedFirst) {
+    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
+    const std::string state = env_.base() + "/state";
+    const struct {
+        const char* what;
+        bool replaced;  // else deleted, or kept with keep
+        bool keep;
+        bool otherRecords;
+        bool detachedFirst;
+    } cases[] = {
+        {"replaced at its path", true, false, false, true},
+        {"deleted", false, false, false, true},
+        {"still there", false, true, false, false},
+        {"deleted, in other records", false, false, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string image = makeImage(env_.base(), "image.sqfs", "old");
+        const std::string other = makeImage(env_.base(), "image(1).sqfs", "other");
+        ASSERT_FALSE(image.empty());
+        ASSERT_FALSE(other.empty());
+        ATTACH_OR_SKIP(image, mountPoint_);
+        std::string next = other;
+        if (c.replaced) {
+            replaceImage(image, other, Replacement::Renamed);
+            next = image;
+        } else if (!c.keep) {
+            fs::remove(image);
+        }
+        if (c.otherRecords) setenv("BOOTSTRAP_DISK_IMAGE_STATE", (env_.base() + "/other state").c_str(), 1);
+
+        ToolRun run = toolErrors({"attach", next, "-quiet", "-mountpoint", mountPoint_});
+        if (c.detachedFirst) {
+            EXPECT_EQ(run.status, 0) << run.output;
+            EXPECT_EQ(helloAt(mountPoint_), "other");
+            EXPECT_EQ(mountPointsOf(next), std::vector<std::string>{mountPoint_});
+        } else {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.output.find("something is mounted at"), std::string::npos) << run.output;
+            EXPECT_EQ(helloAt(mountPoint_), "old");
+            EXPECT_TRUE(mountPointsOf(next).empty());
+        }
+        setenv("BOOTSTRAP_DISK_IMAGE_STATE", state.c_str(), 1);
+        EXPECT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+        fs::remove(image);
+        fs::remove(other);
+    }
+}
+
+// A stale attachment a process still works in cannot go: the attach fails and says why, and
+// the old content is never served as the new image.
+TEST_F(DiskImageToolTest, ABusyStaleAttachmentFailsTheAttachWithItsReason) {
+    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
+    const std::string image = makeImage(env_.base(), "image.sqfs", "old");
+    const std::string newer = makeImage(env_.base(), "newer.sqfs", "new");
+    ASSERT_FALSE(image.empty());
+    ASSERT_FALSE(newer.empty());
+    ATTACH_OR_SKIP(image, mountPoint_);
+    pid_t holder = -1;
+    platform::ProcessOptions inImage;
+    inImage.workingFolder = mountPoint_;
+    ASSERT_TRUE(platform::startProcess("/bin/sleep", {"600"}, holder, inImage));
+    struct Reap {
+        pid_t pid;
+        ~Reap() {
+            if (pid <= 0) return;
+            kill(pid, SIGKILL);
+            platform::waitForProcess(pid);
+        }
+    } reap{holder};
+    replaceImage(image, newer, Replacement::DeletedAndWritten);
+
+    ToolRun busy = toolErrors({"attach", image, "-quiet", "-mountpoint", mountPoint_});
+    EXPECT_EQ(busy.status, 1);
+    EXPECT_NE(busy.output.find("could not be detached"), std::string::npos) << busy.output;
+    EXPECT_NE(busy.output.find("busy"), std::string::npos) << busy.output;
+    EXPECT_EQ(std::count(busy.output.begin(), busy.output.end(), '\n'), 1) << busy.output;
+    EXPECT_EQ(helloAt(mountPoint_), "old");
+    EXPECT_TRUE(mountPointsOf(image).empty());
+
+    kill(holder, SIGKILL);
+    platform::waitForProcess(holder);
+    reap.pid = -1;
+    ToolRun freed = toolErrors({"attach", image, "-quiet", "-mountpoint", mountPoint_});
+    EXPECT_EQ(freed.status, 0) << freed.output;
+    EXPECT_EQ(helloAt(mountPoint_), "new");
+    EXPECT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+}
+
+// An image that cannot be mounted leaves none of the folders the attach made, and what mount
+// said is part of the tool's one line of error, not text of its own on the caller's stream.
+TEST_F(DiskImageToolTest, AFailedAttachRemovesWhatItMadeAndSaysWhy) {
+    if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
+    const std::string image = makeImage(env_.base());
+    ASSERT_FALSE(image.empty());
+    ATTACH_OR_SKIP(image, mountPoint_);
+    ASSERT_EQ(tool({"detach", mountPoint_, "-quiet"}).status, 0);
+
+    const std::string truncated = env_.base() + "/truncated.sqfs";
+    fs::copy_file(image, truncated);
+    fs::resize_file(truncated, 100);
+    const std::string garbage = env_.base() + "/garbage.sqfs";
+    std::ofstream(garbage) << std::string(8192, 'x');
+    const std::string existing = env_.base() + "/existing";
+    fs::create_directories(existing);
+
+    const struct {
+        std::string image;
+        std::string mountPoint;
+        std::string firstMade;  // the outermost folder the attach made, gone afterwards
+    } cases[] = {
+        {truncated, env_.base() + "/made/for/it", env_.base() + "/made"},
+        {garbage, env_.base() + "/made once", env_.base() + "/made once"},
+        {truncated, existing, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image + " at " + c.mountPoint);
+        ToolRun run = toolErrors({"attach", c.image, "-quiet", "-mountpoint", c.mountPoint});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.output.rfind("diskimage: attach failed - the image could not be mounted (", 0), 0u) << run.output;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+        if (!c.firstMade.empty()) {
+            EXPECT_FALSE(fs::exists(c.firstMade));
+        }
+        EXPECT_TRUE(mountPointsOf(c.image).empty());
+    }
+    EXPECT_TRUE(fs::is_directory(existing));
 }
 
 }  // namespace

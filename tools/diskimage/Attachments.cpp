@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <map>
+#include <optional>
+#include <string_view>
 
 namespace diskimage {
 namespace {
@@ -29,9 +31,17 @@ bool openStateFolder(std::string& folder) {
     return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
-// Records: image, NUL, mount point, NUL; keyed by mount point.
-std::map<std::string, std::string> readRecords(const std::string& file) {
-    std::map<std::string, std::string> records;
+struct Record {
+    std::string image;
+    ImageIdentity identity;
+};
+using Records = std::map<std::string, Record>;
+
+constexpr const char* kRecordsName = "/images";
+
+// Records: image, NUL, mount point, NUL, device, NUL, inode, NUL (decimal); keyed by mount point.
+Records readRecords(const std::string& file) {
+    Records records;
     const platform::FileDescriptor guard = platform::FileDescriptor::open(file.c_str(), O_RDONLY | O_NOFOLLOW);
     if (!guard.valid()) return records;
     const int fd = guard.get();
@@ -44,27 +54,28 @@ std::map<std::string, std::string> readRecords(const std::string& file) {
         }
         data.append(buffer, static_cast<size_t>(n));
     }
-    size_t at = 0;
-    while (at < data.size()) {
-        size_t imageEnd = data.find('\0', at);
-        if (imageEnd == std::string::npos) break;
-        size_t pointEnd = data.find('\0', imageEnd + 1);
-        if (pointEnd == std::string::npos) break;
-        records[data.substr(imageEnd + 1, pointEnd - imageEnd - 1)] = data.substr(at, imageEnd - at);
-        at = pointEnd + 1;
+    std::vector<std::string> fields;
+    for (size_t at = 0, end; at < data.size() && (end = data.find('\0', at)) != std::string::npos; at = end + 1)
+        fields.push_back(data.substr(at, end - at));
+    for (size_t i = 0; i + 3 < fields.size(); i += 4) {
+        Record record{fields[i], {}};
+        record.identity.device = static_cast<dev_t>(std::strtoull(fields[i + 2].c_str(), nullptr, 10));
+        record.identity.inode = static_cast<ino_t>(std::strtoull(fields[i + 3].c_str(), nullptr, 10));
+        records[fields[i + 1]] = std::move(record);
     }
     return records;
 }
 
-bool writeRecords(const std::string& folder, const std::map<std::string, std::string>& records) {
+bool writeRecords(const std::string& folder, const Records& records) {
     std::string data;
-    for (const auto& [point, image] : records) {
-        data += image;
-        data += '\0';
-        data += point;
-        data += '\0';
+    for (const auto& [point, record] : records) {
+        for (const std::string& field :
+             {record.image, point, std::to_string(record.identity.device), std::to_string(record.identity.inode)}) {
+            data += field;
+            data += '\0';
+        }
     }
-    const std::string temporary = folder + "/attachments.new";
+    const std::string temporary = folder + kRecordsName + ".new";
     platform::FileDescriptor guard =
         platform::FileDescriptor::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
     if (!guard.valid()) return false;
@@ -80,9 +91,16 @@ bool writeRecords(const std::string& folder, const std::map<std::string, std::st
         ok = ok && fsync(fd) == 0;
         guard.reset();
     }
-    ok = ok && rename(temporary.c_str(), (folder + "/attachments").c_str()) == 0;
+    ok = ok && rename(temporary.c_str(), (folder + kRecordsName).c_str()) == 0;
     if (!ok) unlink(temporary.c_str());
     return ok;
+}
+
+// The identity of the file at path now, or nothing.
+std::optional<ImageIdentity> identityAt(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return ImageIdentity{st.st_dev, st.st_ino};
 }
 
 // Runs change on the records under an exclusive lock and writes them back when it says so.
@@ -95,7 +113,7 @@ bool withRecords(Change change) {
     if (!lock.valid()) return false;
     while (flock(lock.get(), LOCK_EX) != 0)
         if (errno != EINTR) return false;
-    auto records = readRecords(folder + "/attachments");
+    auto records = readRecords(folder + kRecordsName);
     if (!change(records)) return true;
     return writeRecords(folder, records);
 }
@@ -112,10 +130,11 @@ std::string stateFolder() {
 }
 
 std::vector<Attachment> listAttachments() {
+    static constexpr std::string_view kDeleted = " (deleted)";
     std::vector<Attachment> attachments;
-    std::map<std::string, std::string> known;
+    Records known;
     const auto mounts = platform::currentMounts();
-    withRecords([&](std::map<std::string, std::string>& records) {
+    withRecords([&](Records& records) {
         bool changed = false;
         for (auto it = records.begin(); it != records.end();) {
             bool mounted = false;
@@ -133,11 +152,30 @@ std::vector<Attachment> listAttachments() {
     });
     for (const auto& entry : mounts) {
         if (!isSquashfsMount(entry)) continue;
-        Attachment attachment{"", entry.mountPoint, entry.source, entry.fileSystemType};
-        if (auto record = known.find(entry.mountPoint); record != known.end()) {
-            attachment.imagePath = record->second;
-        } else if (auto backing = platform::loopBackingFile(entry.source)) {
+        Attachment attachment;
+        attachment.mountPoint = entry.mountPoint;
+        attachment.deviceEntry = entry.source;
+        attachment.fileSystemType = entry.fileSystemType;
+        const auto record = known.find(entry.mountPoint);
+        // The kernel follows the loop device's file through renames and says when it was deleted;
+        // a user-space mount has only the record, checked against the file at its path.
+        if (auto backing = platform::loopBackingFile(entry.source)) {
             attachment.imagePath = *backing;
+            const bool deleted = backing->size() >= kDeleted.size() &&
+                                 backing->compare(backing->size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0;
+            const std::string path = deleted ? backing->substr(0, backing->size() - kDeleted.size()) : *backing;
+            if (auto identity = deleted ? std::nullopt : identityAt(path)) {
+                attachment.identity = *identity;
+                attachment.imagePresent = true;
+            }
+            attachment.recorded = record != known.end() && record->second.image == path;
+        } else if (record != known.end()) {
+            auto identity = identityAt(record->second.image);
+            attachment.imagePresent = identity && *identity == record->second.identity;
+            attachment.identity = record->second.identity;
+            attachment.imagePath = record->second.image;
+            if (!attachment.imagePresent) attachment.imagePath += kDeleted;
+            attachment.recorded = true;
         } else {
             continue;
         }
@@ -146,15 +184,15 @@ std::vector<Attachment> listAttachments() {
     return attachments;
 }
 
-bool recordAttachment(const std::string& imagePath, const std::string& mountPoint) {
-    return withRecords([&](std::map<std::string, std::string>& records) {
-        records[mountPoint] = imagePath;
+bool recordAttachment(const std::string& imagePath, const ImageIdentity& identity, const std::string& mountPoint) {
+    return withRecords([&](Records& records) {
+        records[mountPoint] = Record{imagePath, identity};
         return true;
     });
 }
 
 bool forgetAttachment(const std::string& mountPoint) {
-    return withRecords([&](std::map<std::string, std::string>& records) { return records.erase(mountPoint) > 0; });
+    return withRecords([&](Records& records) { return records.erase(mountPoint) > 0; });
 }
 
 }  // namespace diskimage

@@ -53,7 +53,23 @@ std::optional<std::string> findProgram(const char* name) {
     return std::nullopt;
 }
 
-bool makeFolders(const std::string& path) {
+// The folders one attach made, removed again (each only when empty) unless it succeeds.
+class MadeFolders {
+public:
+    MadeFolders() = default;
+    MadeFolders(const MadeFolders&) = delete;
+    MadeFolders& operator=(const MadeFolders&) = delete;
+    ~MadeFolders() {
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) rmdir(it->c_str());
+    }
+    void add(const std::string& folder) { folders_.push_back(folder); }
+    void keep() { folders_.clear(); }
+
+private:
+    std::vector<std::string> folders_;
+};
+
+bool makeFolders(const std::string& path, MadeFolders& made) {
     std::string current;
     size_t at = 0;
     while (at != std::string::npos) {
@@ -61,7 +77,11 @@ bool makeFolders(const std::string& path) {
         current = path.substr(0, slash);
         at = slash;
         if (current.empty()) continue;
-        if (mkdir(current.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (mkdir(current.c_str(), 0755) == 0) {
+            made.add(current);
+        } else if (errno != EEXIST) {
+            return false;
+        }
     }
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -79,9 +99,44 @@ std::optional<std::string> unsafeMountPoint(std::string path) {
     return std::nullopt;
 }
 
-bool runQuietly(const std::string& program, const std::vector<std::string>& arguments) {
+// A helper's messages on one line, so that they read as part of ours.
+std::string oneLine(const std::string& text) {
+    constexpr size_t kLongest = 400;
+    std::string line;
+    bool pendingBreak = false;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            pendingBreak = !line.empty();
+        } else if (byte < 0x20 || byte == 0x7f) {
+            if (!line.empty() && line.back() != ' ') line += ' ';
+        } else if (c == ' ' && (line.empty() || line.back() == ' ' || pendingBreak)) {
+        } else {
+            if (pendingBreak) line += "; ";
+            pendingBreak = false;
+            line += c;
+        }
+        if (line.size() > kLongest) return line.substr(0, kLongest) + "...";
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    return line;
+}
+
+// Runs a helper (mount, squashfuse, fusermount) with what it says kept from our streams; on
+// failure why gets its reason.
+bool runHelper(const std::string& program, const std::vector<std::string>& arguments, std::string& why) {
+    std::string errors;
     int status = -1;
-    return platform::runProcess(program, arguments, status) && status == 0;
+    if (!platform::runProcessCapturingErrors(program, arguments, errors, status)) {
+        why = program + " could not be started";
+        return false;
+    }
+    if (status == 0) return true;
+    const std::string name = program.substr(program.find_last_of('/') + 1);
+    why = oneLine(errors);
+    if (why.empty()) why = "ended with status " + std::to_string(status);
+    if (why.compare(0, name.size() + 1, name + ":") != 0) why = name + ": " + why;
+    return false;
 }
 
 std::optional<platform::MountEntry> mountAt(const std::string& point) {
@@ -90,9 +145,32 @@ std::optional<platform::MountEntry> mountAt(const std::string& point) {
     return std::nullopt;
 }
 
+// Unmounts the attachment; why gets the reason when it stays.
+bool detachAttachment(const diskimage::Attachment& attachment, bool force, std::string& why) {
+    bool detached = false;
+    if (attachment.fileSystemType != "squashfs" && geteuid() != 0) {
+        for (const char* helper : {"fusermount3", "fusermount"}) {
+            if (auto program = findProgram(helper)) {
+                std::vector<std::string> options = {"-u"};
+                if (force) options.push_back("-z");
+                options.push_back(attachment.mountPoint);
+                detached = runHelper(*program, options, why);
+                break;
+            }
+        }
+    }
+    // A loop device set up by mount(8) frees itself when its file system goes.
+    if (!detached) {
+        detached = umount2(attachment.mountPoint.c_str(), force ? MNT_DETACH : 0) == 0;
+        if (!detached && why.empty()) why = std::strerror(errno);
+    }
+    if (!detached) return false;
+    diskimage::forgetAttachment(attachment.mountPoint);
+    return true;
+}
+
 int attach(const std::vector<std::string>& arguments) {
-    static const std::set<std::string> ignored = {"-readonly", "-noverify", "-noautoopen", "-nobrowse",
-                                                  "-noautofsck"};
+    static const std::set<std::string> ignored = {"-readonly", "-noverify", "-noautoopen", "-nobrowse", "-noautofsck"};
     std::string image, mountPoint;
     bool plist = false;
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -113,37 +191,64 @@ int attach(const std::vector<std::string>& arguments) {
     struct stat st {};
     if (!resolvedImage || stat(resolvedImage->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return fail("attach", "no image at " + image);
-    for (const auto& attachment : diskimage::listAttachments())
-        if (attachment.imagePath == *resolvedImage)
+    // The file itself, not its path: another file put at the same path is not attached.
+    const diskimage::ImageIdentity identity{st.st_dev, st.st_ino};
+    const auto attachments = diskimage::listAttachments();
+    for (const auto& attachment : attachments)
+        if (attachment.imagePresent && attachment.identity == identity)
             return fail("attach", "image already attached at " + attachment.mountPoint);
 
+    MadeFolders made;
     if (mountPoint.empty()) {
         char pattern[] = "/tmp/diskimage-XXXXXX";
         if (!mkdtemp(pattern)) return fail("attach", std::strerror(errno));
         mountPoint = pattern;
-    } else if (!makeFolders(mountPoint)) {
+        made.add(mountPoint);
+    } else if (!makeFolders(mountPoint, made)) {
         return fail("attach", "cannot make mount point " + mountPoint);
     }
     auto resolvedPoint = realPath(mountPoint);
     if (!resolvedPoint) return fail("attach", "cannot resolve mount point " + mountPoint);
-    if (mountAt(*resolvedPoint)) return fail("attach", "something is mounted at " + *resolvedPoint);
+    if (mountAt(*resolvedPoint)) {
+        // Ours, and its image deleted or another file at its path now: left by an attach never
+        // detached (a busy detach, a killed caller). It goes first; what it served is never
+        // taken for this image.
+        const diskimage::Attachment* stale = nullptr;
+        for (const auto& attachment : attachments)
+            if (attachment.mountPoint == *resolvedPoint && attachment.recorded && !attachment.imagePresent)
+                stale = &attachment;
+        if (!stale) return fail("attach", "something is mounted at " + *resolvedPoint);
+        std::string why;
+        if (!detachAttachment(*stale, false, why))
+            return fail("attach", "the earlier image " + stale->imagePath + " at " + *resolvedPoint +
+                                      " could not be detached: " + why);
+        if (mountAt(*resolvedPoint)) return fail("attach", "something is mounted at " + *resolvedPoint);
+    }
     // Checked last, so that a link put in place of the folder meanwhile is still refused.
     if (auto refusal = unsafeMountPoint(mountPoint)) return fail("attach", *refusal);
 
     bool mounted = false;
+    std::string why;
     if (geteuid() == 0) {
         if (auto mount = findProgram("mount"))
-            mounted = runQuietly(*mount, {"-t", "squashfs", "-o", "loop,ro,nodev,nosuid", *resolvedImage,
-                                          *resolvedPoint});
+            mounted = runHelper(*mount,
+                                {"-t", "squashfs", "-o", "loop,ro,nodev,nosuid", *resolvedImage, *resolvedPoint}, why);
     }
     if (!mounted) {
-        if (auto squashfuse = findProgram("squashfuse"))
-            mounted = runQuietly(*squashfuse, {"-o", "ro", *resolvedImage, *resolvedPoint});
+        if (auto squashfuse = findProgram("squashfuse")) {
+            std::string fuseWhy;
+            mounted = runHelper(*squashfuse, {"-o", "ro", *resolvedImage, *resolvedPoint}, fuseWhy);
+            why += (why.empty() || fuseWhy.empty() ? "" : "; ") + fuseWhy;
+        }
     }
     auto entry = mountAt(*resolvedPoint);
-    if (!mounted || !entry) return fail("attach", "the image could not be mounted");
-    diskimage::recordAttachment(*resolvedImage, *resolvedPoint);
-    if (plist) diskimage::writeAttachPlist(std::cout, {*resolvedImage, *resolvedPoint, entry->source, entry->fileSystemType});
+    if (!mounted || !entry)
+        return fail("attach", "the image could not be mounted" + (why.empty() ? std::string() : " (" + why + ")"));
+    made.keep();
+    diskimage::recordAttachment(*resolvedImage, identity, *resolvedPoint);
+    if (plist)
+        diskimage::writeAttachPlist(
+            std::cout, {*resolvedImage, *resolvedPoint, entry->source, entry->fileSystemType, true, identity, true});
     return 0;
 }
 
@@ -184,22 +289,8 @@ int detach(const std::vector<std::string>& arguments) {
         if (attachment.mountPoint == resolved || attachment.deviceEntry == resolved) found = attachment;
     if (!found) return fail("detach", "no disk image attached at " + target);
 
-    bool detached = false;
-    if (found->fileSystemType != "squashfs" && geteuid() != 0) {
-        for (const char* helper : {"fusermount3", "fusermount"}) {
-            if (auto program = findProgram(helper)) {
-                std::vector<std::string> options = {"-u"};
-                if (force) options.push_back("-z");
-                options.push_back(found->mountPoint);
-                detached = runQuietly(*program, options);
-                break;
-            }
-        }
-    }
-    // A loop device set up by mount(8) frees itself when its file system goes.
-    if (!detached) detached = umount2(found->mountPoint.c_str(), force ? MNT_DETACH : 0) == 0;
-    if (!detached) return fail("detach", std::strerror(errno));
-    diskimage::forgetAttachment(found->mountPoint);
+    std::string why;
+    if (!detachAttachment(*found, force, why)) return fail("detach", why);
     return 0;
 }
 

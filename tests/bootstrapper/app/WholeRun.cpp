@@ -71,7 +71,7 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
     resources_ = base_ + "/resources";
 
     variables_->set("BOOTSTRAP_LOCK_KEY_PATH", keyFile_);
-    variables_->set("BOOTSTRAP_MOUNT_ROOT", base_ + "/mnt");
+    variables_->set("BOOTSTRAP_MOUNT_ROOT", mountRoot());
     variables_->set("BOOTSTRAP_DISK_IMAGE_STATE", base_ + "/diskimage-state");
     variables_->set("BOOTSTRAP_DISK_IMAGE_TOOL", binaryDir() + "/MSPInstaller.app/Contents/MacOS/diskimage");
     variables_->set("BOOTSTRAP_RESOURCES_FOLDER", resources_);
@@ -184,6 +184,11 @@ void WholeRun::abort() {
     }
     ZORApplicationFacade::shutdown();
     facade_ = nullptr;
+}
+
+void WholeRun::shareDiskImagesWith(const WholeRun& earlier) {
+    variables_->set("BOOTSTRAP_MOUNT_ROOT", earlier.mountRoot());
+    variables_->set("BOOTSTRAP_DISK_IMAGE_STATE", earlier.base_ + "/diskimage-state");
 }
 
 std::string WholeRun::packagerFolder() const {

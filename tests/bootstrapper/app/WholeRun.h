@@ -51,6 +51,10 @@ public:
     std::string packagerFolder() const;  // <local root>/Applications/Utilities/Zarvo Application Manager
     // Where the assets are downloaded: ~/Library/Application Support, for root the local one.
     std::string downloadFolder() const;
+    std::string mountRoot() const { return base_ + "/mnt"; }
+    // Attaches at the earlier run's mount root with its disk-image records, as two runs of one
+    // machine do.
+    void shareDiskImagesWith(const WholeRun& earlier);
     std::string resourcesFolder() const { return resources_; }
     std::string productFolder() const { return product_; }
     std::string keyFile() const { return keyFile_; }

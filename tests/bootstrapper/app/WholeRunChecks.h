@@ -2,8 +2,14 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/bootstrapper/app/RunLog.h"
@@ -30,6 +36,36 @@ inline std::string servedScenario(const WholeRun& run, const std::string& name, 
     return R"({"path":"/product/)" + name + R"(","body_file":")" + run.productFolder() + "/" + name + R"(")" + extra +
            "}";
 }
+
+// The version of the installed packager; "" when none can be read.
+inline std::string installedVersion(const WholeRun& run) {
+    std::ifstream in(run.packagerFolder() + "/MSP/version.xml");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t start = text.find("<Version>");
+    const size_t end = text.find("</Version>");
+    return start == std::string::npos || end == std::string::npos ? "" : text.substr(start + 9, end - start - 9);
+}
+
+// True once the file exists; false when it did not come within the run's wait.
+inline bool waitForFile(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + WholeRun::kWait;
+    while (::access(path.c_str(), F_OK) != 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// Unmounts whatever a test left attached at a mount root before its folders go.
+struct MountRootCleanup {
+    std::string mountRoot;
+    ~MountRootCleanup() {
+        while (::umount2(mountRoot.c_str(), MNT_DETACH) == 0) {
+        }
+    }
+};
 
 inline void expectClosingLast(const WholeRun& run) {
     const std::vector<std::string> log = run.logLines();

@@ -15,6 +15,7 @@
 
 namespace fs = std::filesystem;
 using test_support::WholeRun;
+using test_support::installedVersion;
 using test_support::kAllEvents;
 using Strings = std::vector<std::string>;
 
@@ -25,14 +26,6 @@ constexpr const char* kInstallingTitle = "Installing Morvane Studio Packager";
 constexpr const char* kUpdatingTitle = "Updating Morvane Studio Packager";
 constexpr const char* kLaunchingTitle = "Launching Morvane Studio Packager";
 constexpr const char* kSampleVersion = "1.0.0.1";
-
-std::string installedVersion(const WholeRun& run) {
-    std::ifstream in(run.packagerFolder() + "/MSP/version.xml");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const size_t start = text.find("<Version>");
-    const size_t end = text.find("</Version>");
-    return start == std::string::npos || end == std::string::npos ? "" : text.substr(start + 9, end - start - 9);
-}
 
 // Log lines of the run's states, each after the one before.
 void expectStates(const WholeRun& run, const Strings& lines) {

@@ -34,6 +34,15 @@ project_add_test(NAME bootstrapper_app_whole_run_wait_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunWaitTest.cpp
   LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
 add_dependencies(bootstrapper_app_whole_run_wait_test bootstrapper_bundle stringtable)
+project_add_test(NAME bootstrapper_app_whole_run_leftover_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunLeftoverTest.cpp
+  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
+add_dependencies(bootstrapper_app_whole_run_leftover_test bootstrapper_bundle stringtable)
+# Its run is forked: a program of its own, so that no other test's thread is running then.
+project_add_test(NAME bootstrapper_app_whole_run_killed_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunKilledTest.cpp
+  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
+add_dependencies(bootstrapper_app_whole_run_killed_test bootstrapper_bundle stringtable)
 project_add_test(NAME bootstrapper_app_workflow_step_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/WorkflowStepTest.cpp
   LIBS bootstrapper_app download_test_server LABELS threaded TIMEOUT 120)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,6 +189,15 @@ protected:
         EXPECT_TRUE(ZEZUUtils::FileUtils::GetDirectoryPath(24, folder));
         std::string text = fs::path(folder).lexically_normal().string();
         while (text.size() > 1 && text.back() == '/') text.pop_back();
+        return text;
+    }
+    // The XML of the product's disk-image asset, the manifest's first; "" when it cannot be read.
+    std::string imageAssetText() {
+        ZEZUUtils::XMLParser parser;
+        std::string text;
+        if (!parser.initWithXMLPath(product + "/manifest.xml")) return "";
+        void* list = parser.getNodeListForXQuery("//manifest/asset_list/asset", nullptr);
+        if (list == nullptr || !parser.getXMLStringOfNode(parser.getNodeAtIndexFromNodeList(list, 0), text)) return "";
         return text;
     }
     // The disk-image cases need a user that may mount.
@@ -566,11 +576,8 @@ TEST_F(DownloadManifestTest, ImageAttachedAlreadyIsUsedWhereItIs) {
                                                     output, status));
     ASSERT_EQ(status, 0) << output;
 
-    ZEZUUtils::XMLParser parser;
-    ASSERT_TRUE(parser.initWithXMLPath(product + "/manifest.xml"));
-    void* list = parser.getNodeListForXQuery("//manifest/asset_list/asset", nullptr);
-    std::string assetText;
-    ASSERT_TRUE(parser.getXMLStringOfNode(parser.getNodeAtIndexFromNodeList(list, 0), assetText));
+    const std::string assetText = imageAssetText();
+    ASSERT_FALSE(assetText.empty());
     AssetFactory factory;
     factory.setInstallerArguments(kSessionArguments);
     std::unique_ptr<AssetBase> asset = factory.create(assetText);
@@ -590,6 +597,53 @@ TEST_F(DownloadManifestTest, ImageAttachedAlreadyIsUsedWhereItIs) {
     EXPECT_TRUE(fs::is_directory(own)) << "a folder this asset did not make is left";
     EXPECT_TRUE(namesIn(own).empty());
     EXPECT_FALSE(exists(image));
+}
+
+// Copies of the image an earlier run left beside this run's (the one it left attached at the
+// mount root included) go before the attach; what is attached elsewhere, or is no plain file
+// of that name, stays.
+TEST_F(DownloadManifestTest, EarlierCopiesOfTheImageGoBeforeItIsAttached) {
+    if (cannotMount()) GTEST_SKIP() << "this user cannot mount images here";
+    const std::string served = product + "/packager.sqfs";
+    for (const char* name : {"packager.sqfs", "packager(1).sqfs", "packager(2).sqfs", "packager(3).sqfs",
+                             "packager.sqfs.partial", "notes.bin"})
+        fs::copy_file(served, assets + "/" + name);
+    fs::create_symlink(served, assets + "/packager(4).sqfs");
+    fs::create_directories(assets + "/packager(5).sqfs");
+    const std::string elsewhere = environment.base() + "/elsewhere";
+    // Whatever stays attached goes before the temporary folder does.
+    struct Detach {
+        std::vector<std::string> points;
+        ~Detach() {
+            for (const std::string& point : points) umount2(point.c_str(), MNT_DETACH);
+        }
+    } detach{{elsewhere, environment.mountRoot()}};
+    for (const auto& [name, point] : {std::pair<std::string, std::string>{"packager.sqfs", environment.mountRoot()},
+                                      {"packager(2).sqfs", elsewhere}}) {
+        std::string output;
+        int status = -1;
+        ASSERT_TRUE(platform::runProcessCapturingOutput(
+            kTool, {"attach", assets + "/" + name, "-readonly", "-quiet", "-mountpoint", point}, output, status));
+        ASSERT_EQ(status, 0) << output;
+    }
+
+    const std::string assetText = imageAssetText();
+    ASSERT_FALSE(assetText.empty());
+    AssetFactory factory;
+    std::unique_ptr<AssetBase> asset = factory.create(assetText);
+    ASSERT_TRUE(asset);
+    asset->setLocalPath(assets + "/packager(1).sqfs");
+    int32_t type = 0;
+    int32_t result = 0;
+    ASSERT_EQ(asset->runActions(type, result), kActionDone);
+    EXPECT_EQ(dynamic_cast<DMGAsset*>(asset.get())->getExtractedPath(), environment.mountRoot());
+    EXPECT_EQ(namesIn(assets),
+              (std::vector<std::string>{"notes.bin", "packager(1).sqfs", "packager(2).sqfs", "packager(4).sqfs",
+                                        "packager(5).sqfs", "packager.sqfs.partial"}));
+    EXPECT_EQ(log.countContaining(zezu::INFO, "left by an earlier run"), 2);
+    EXPECT_NE(toolInfo().find(assets + "/packager(2).sqfs"), std::string::npos);
+    asset.reset();
+    EXPECT_EQ(toolInfo().find(assets + "/packager(1).sqfs"), std::string::npos) << "the mount is detached";
 }
 
 // Another user may plant the mount root in a shared folder: the tool refuses it, nothing is mounted there.

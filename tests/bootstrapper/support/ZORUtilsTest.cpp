@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -236,6 +237,43 @@ TEST(ZORUtilsFiles, UniqueFileNameCountsPastEveryTakenName) {
     std::string name = "a.txt";
     ZORUtils::uniqueFileName(folder, name);
     EXPECT_FALSE(fs::exists(folder + "/a(2).txt"));
+}
+
+// The names uniqueFileName makes of a name are known as its own; nothing else is.
+TEST(ZORUtilsFiles, UniqueFileNamesAreKnownAsTheNamesOwn) {
+    test_support::TemporaryEnvironment env;
+    const std::string folder = env.base() + "/names";
+    fs::create_directories(folder);
+    for (const std::string given : {"packager.sqfs", "noext", ".hidden", "archive.tar.gz"}) {
+        for (int taken = 0; taken < 3; ++taken) {
+            std::string name = given;
+            ZORUtils::uniqueFileName(folder, name);
+            EXPECT_TRUE(ZORUtils::isUniqueFileNameOf(given, name)) << name;
+            test_support::writeFile(folder + "/" + name, "x");
+        }
+    }
+    const struct {
+        const char* name;
+        const char* candidate;
+        bool own;
+    } cases[] = {
+        {"packager.sqfs", "packager(12).sqfs", true},
+        {"packager.sqfs", "packager(0).sqfs", false},
+        {"packager.sqfs", "packager(01).sqfs", false},
+        {"packager.sqfs", "packager().sqfs", false},
+        {"packager.sqfs", "packager(-1).sqfs", false},
+        {"packager.sqfs", "packager (1).sqfs", false},
+        {"packager.sqfs", "packager(1)x.sqfs", false},
+        {"packager.sqfs", "packager(1).sqfs.partial", false},
+        {"packager.sqfs", "packager.sqfs.partial", false},
+        {"packager.sqfs", "other(1).sqfs", false},
+        {"packager.sqfs", "packager(1).bin", false},
+        {"noext", "noext(1).sqfs", false},
+        {".hidden", ".hidden(2)", true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ZORUtils::isUniqueFileNameOf(c.name, c.candidate), c.own) << c.name << " / " << c.candidate;
+    }
 }
 
 TEST(ZORUtilsScreen, ResolutionComesFromTheHookTruncated) {
@@ -513,6 +551,76 @@ TEST_F(MountDmgTest, AnImageAttachedAlreadyIsFoundWhereItIsMounted) {
     EXPECT_TRUE(ZEZUUtils::FileUtils::UnmountDmgAtPath(first));
     EXPECT_FALSE(ZORUtils::mountDmg(env_.base() + "/images/missing.sqfs", first, mountPoint));
     EXPECT_EQ(mountPoint, "");
+}
+
+}  // namespace
+
+namespace {
+
+// Standard error of this process, read back after a call: a helper's words must not land on it.
+class StandardErrorCapture {
+public:
+    explicit StandardErrorCapture(const std::string& file) : file_(file) {
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StandardErrorCapture() { restore(); }
+    StandardErrorCapture(const StandardErrorCapture&) = delete;
+    StandardErrorCapture& operator=(const StandardErrorCapture&) = delete;
+    std::string text() {
+        restore();
+        return test_support::readFile(file_);
+    }
+
+private:
+    void restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    std::string file_;
+    int saved_ = -1;
+};
+
+// What the tool says when it fails is the caller's reason, and never reaches our standard error.
+TEST_F(MountDmgTest, TheToolsReasonIsGivenAndKeptFromOurStandardError) {
+    const struct {
+        const char* what;
+        std::string script;
+        bool attached;
+        std::string reason;
+    } cases[] = {
+        {"reason on two lines",
+         "echo 'diskimage: attach failed - the image could not be mounted (mount: bad superblock)' >&2\n"
+         "echo 'second line' >&2\nexit 1\n",
+         false, "diskimage: attach failed - the image could not be mounted (mount: bad superblock) second line"},
+        {"silent failure", "exit 3\n", false, "the disk-image tool ended with status 3"},
+        {"attached", "echo 'nothing to report' >&2\nexit 0\n", true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        utilities_test::writeScript(
+            tool_, "case \"$1\" in\n  info) cat \"" + env_.base() + "/listing\"; exit 0 ;;\nesac\n" + c.script);
+        test_support::writeFile(env_.base() + "/listing", infoListing("<array/>"));
+        ScopedEnvironment variable(platform::kDiskImageToolVariable, tool_);
+        StandardErrorCapture capture(env_.base() + "/stderr");
+        std::string mountPoint;
+        std::string reason;
+        EXPECT_EQ(ZORUtils::mountDmg(image_, mountRoot_, mountPoint, &reason), c.attached);
+        std::string detachReason;
+        EXPECT_EQ(ZORUtils::detachDmg(mountRoot_, detachReason), c.attached);
+        EXPECT_EQ(capture.text(), "");
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(detachReason, c.reason);
+    }
+    std::string reason;
+    EXPECT_FALSE(ZORUtils::detachDmg("", reason));
+    EXPECT_FALSE(reason.empty());
 }
 
 }  // namespace

@@ -1,0 +1,101 @@
+// A whole headless run killed while its image is attached, then the runs after it. The run is
+// forked, so this program holds no other test: at the fork no other thread may be running.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/FileDescriptor.h"
+#include "platform/MountTable.h"
+#include "tests/bootstrapper/app/WholeRun.h"
+#include "tests/bootstrapper/app/WholeRunChecks.h"
+
+namespace fs = std::filesystem;
+using test_support::WholeRun;
+using test_support::installedVersion;
+
+namespace {
+
+constexpr uint32_t kPauseAfterInstall = 2000000;
+
+bool mounted(const std::string& point) {
+    for (const platform::MountEntry& entry : platform::currentMounts()) {
+        if (entry.mountPoint == point) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The copies of the disk-image asset in the folders a run downloads to.
+std::vector<std::string> imageCopies(WholeRun& run) {
+    std::vector<std::string> copies;
+    for (const std::string& root : {run.environment().home(), run.environment().localRoot()}) {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(root + "/Library/Application Support", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("packager", 0) == 0 && name.find(".sqfs") != std::string::npos) {
+                copies.push_back(entry.path().string());
+            }
+        }
+    }
+    return copies;
+}
+
+TEST(WholeRunKilledTest, ARunKilledWhileAttachedStopsNoLaterRun) {
+    SKIP_WITHOUT_MOUNTING();
+    WholeRun first;
+    test_support::MountRootCleanup cleanup{first.mountRoot()};
+    first.makeProduct({{"--version", "1.0.0.1"}, ""});
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    platform::FileDescriptor readEnd(fds[0]);
+    platform::FileDescriptor writeEnd(fds[1]);
+    // The installer has run and the image is still attached: the run stops there to be killed.
+    const int signalFd = writeEnd.get();
+    first.onSleep([signalFd](uint32_t microseconds) {
+        if (microseconds != kPauseAfterInstall) {
+            return;
+        }
+        [[maybe_unused]] const ssize_t written = ::write(signalFd, "k", 1);
+        for (;;) {
+            ::pause();
+        }
+    });
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        first.start();
+        for (;;) {
+            ::pause();
+        }
+    }
+    writeEnd.reset();
+    pollfd ready{readEnd.get(), POLLIN, 0};
+    const bool stopped = ::poll(&ready, 1, static_cast<int>(WholeRun::kWait.count() * 1000)) == 1;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(stopped) << "the run never reached the pause after its install";
+    ASSERT_TRUE(mounted(first.mountRoot()));
+    EXPECT_EQ(installedVersion(first), "1.0.0.1");
+    ASSERT_EQ(imageCopies(first).size(), 1u);
+
+    for (const std::string version : {"1.0.0.2", "1.0.0.3"}) {
+        SCOPED_TRACE(version);
+        WholeRun next(first.sharedEnvironment());
+        next.shareDiskImagesWith(first);
+        next.makeProduct({{"--version", version}, ""});
+        next.start();
+        ASSERT_TRUE(next.finish());
+        EXPECT_EQ(installedVersion(next), version);
+        EXPECT_FALSE(mounted(first.mountRoot()));
+        EXPECT_EQ(imageCopies(next), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
