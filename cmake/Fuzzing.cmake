@@ -4,6 +4,7 @@
 # makes build/<folder>/fuzzers/<name> and a list of its seeds there, <name>.seeds, that tools/fuzz
 # reads: each SEEDS entry is copied in, the SEED_PROGRAM is run with its arguments and the seed folder
 # after them, and tests/<library>/fuzz/seeds/<name>/ beside the caller is added when it exists.
+# A target that logs through the log facade calls test_support::useFuzzLogHome() first.
 # PROJECT_FUZZ_SAMPLE_DIR is where tools/fuzz writes the sample product before it collects seeds.
 option(PROJECT_FUZZ "Build the libFuzzer targets instead of the tests (clang only)" OFF)
 
@@ -31,6 +32,8 @@ function(project_add_fuzzer name)
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_LIBRARIES})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  # A target that logs keeps its home here (tests/support/FuzzLogHome.h); tools/fuzz checks it.
+  target_compile_definitions(${name} PRIVATE FUZZ_LOG_HOME="${CMAKE_BINARY_DIR}/homes/${name}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${folder})
   add_dependencies(fuzzers ${name})
 

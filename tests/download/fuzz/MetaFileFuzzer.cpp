@@ -25,6 +25,7 @@
 #include "download/DownloadGlobalData.h"
 #include "download/EngineTimings.h"
 #include "download/ZAMDFileManager.h"
+#include "tests/support/FuzzLogHome.h"
 
 namespace {
 
@@ -233,8 +234,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     if (::mkdtemp(base) == nullptr) std::abort();
     static const std::string folder = base;
     std::atexit([] { std::filesystem::remove_all(folder); });
-    // The engine's log goes below HOME.
-    ::setenv("HOME", base, 1);
+    // The engine's log and the facade's go below the fuzz build's home for this target.
+    test_support::useFuzzLogHome();
     world = new World;
     world->folder = std::string(base) + "/out";
     std::filesystem::create_directories(world->folder);

@@ -16,6 +16,7 @@
 #include "settings/HexCodec.h"
 #include "settings/VorLib.h"
 #include "settings/VorLibStruct.h"
+#include "tests/support/FuzzLogHome.h"
 
 namespace {
 
@@ -102,8 +103,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (::mkdtemp(base) == nullptr && ::mkdtemp(std::strcpy(base, fallback)) == nullptr) std::abort();
     static const std::string folder = base;
     std::atexit([] { std::filesystem::remove_all(folder); });
-    // The store's log goes below HOME.
-    ::setenv("HOME", base, 1);
+    test_support::useFuzzLogHome();
     const std::string path = std::string(base) + "/vor.db";
     store = vor_createLibRef(path.c_str());
     if (store == nullptr || sqlite3_open(path.c_str(), &foreign) != SQLITE_OK) fail("no store to fuzz");

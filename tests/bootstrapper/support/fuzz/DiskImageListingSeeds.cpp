@@ -12,10 +12,16 @@ int main(int argc, char** argv) {
         std::cerr << "usage: disk_image_listing_seeds FOLDER\n";
         return 2;
     }
-    const diskimage::Attachment packager{disk_image_listing::kImagePath, "/var/tmp/fuzz-mnt/one", "/dev/loop7",
-                                         "squashfs"};
-    const diskimage::Attachment notes{disk_image_listing::kOtherImagePath, "/var/tmp/fuzz-mnt/two", "squashfuse",
-                                      "fuse.squashfuse"};
+    diskimage::Attachment packager;
+    packager.imagePath = disk_image_listing::kImagePath;
+    packager.mountPoint = "/var/tmp/fuzz-mnt/one";
+    packager.deviceEntry = "/dev/loop7";
+    packager.fileSystemType = "squashfs";
+    diskimage::Attachment notes;
+    notes.imagePath = disk_image_listing::kOtherImagePath;
+    notes.mountPoint = "/var/tmp/fuzz-mnt/two";
+    notes.deviceEntry = "squashfuse";
+    notes.fileSystemType = "fuse.squashfuse";
     const std::vector<std::vector<diskimage::Attachment>> listings = {{}, {packager}, {notes, packager}};
     for (size_t i = 0; i < listings.size(); ++i) {
         std::ofstream out(std::string(argv[1]) + "/info-" + std::to_string(i) + ".plist");
