@@ -244,7 +244,9 @@ bool DownloadGlobalData::validateFilePart() {
         return true;
     }
     if (preference_.singleStreamInEffect) {
-        if (start == 0 && length == fileSize_) {
+        // With no size from the server, the length the client asks for from byte 0 is the size it
+        // expects of the whole file: the stream has to bring that many bytes.
+        if (start == 0 && (length == fileSize_ || fileSize_ == 0)) {
             startAddress_ = 0;
             bytesToDownload_ = length;
             return true;
@@ -638,7 +640,8 @@ void DownloadGlobalData::markThreadEnd(uint32_t thread) {
 void DownloadGlobalData::addThreadBytes(uint32_t thread, uint64_t bytes) {
     auto it = threadActivity_.find(thread);
     if (it != threadActivity_.end()) it->second->bytesReceived += bytes;
-    if (!singleStreamRequested_) {
+    // A single stream starts again from byte 0 after a drop: what it received before is no progress.
+    if (!preference_.singleStreamInEffect) {
         MutexLock lock(errorLock_);
         errorHandler_.resetIntermittentErrors();
     }

@@ -366,6 +366,17 @@ void DownloadJob::downloadSingleStream(bool& done) {
             std::string encoding;
             downloader_.getResponseHeaderValue("ETag", etag);
             downloader_.getResponseHeaderValue("Content-Encoding", encoding);
+            // A body without a length ends wherever the connection does: short of a size the HEAD or
+            // the client gave, it is a dropped stream, never the file's end. A compressed body's
+            // length says nothing of the file's, and a cut one fails to decompress.
+            const uint64_t known = data.bytesToDownload();
+            if (known != 0 && encoding.empty() && uint64_t{handed_} + pending_ < known) {
+                DLE_ERROR("the stream of download job (%d) ended after %llu of %llu bytes", static_cast<int>(jobId_),
+                          static_cast<unsigned long long>(uint64_t{handed_} + pending_),
+                          static_cast<unsigned long long>(known));
+                recordError(flat(EngineErrorType::ConnectionError), 0, "Connection Dropped");
+                return;
+            }
             // Stored before the final hand-over: finishing reads the encoding once the count reaches 0.
             data.setResponseValue("ETag", etag);
             data.setResponseValue("Content-Encoding", encoding);

@@ -1,9 +1,12 @@
 // DownloadManifest: the manifest's state machine over one download client.
 #include "bootstrapper/manifest/DownloadManifest.h"
 
+#include <filesystem>
+
 #include "bootstrapper/support/ZORUtils.h"
 #include "download/DownloadPreference.h"
 #include "foundation/logging/Logger.h"
+#include "foundation/utils/FileUtils.h"
 #include "foundation/utils/XMLParser.h"
 #include "platform/Url.h"
 
@@ -134,6 +137,7 @@ DownloadManifest::StartOutcome DownloadManifest::startFileDownload(const std::st
     downloader_.setValidator(validator.get());
     validator_ = std::move(validator);
     downloader_.setDownloadPreference(segmentSize_, proxyUsername_, proxyPassword_);
+    downloader_.setExpectedFileSize(expectedSize);
     downloader_.setFileInfo(url, folder, name);
     if (!downloader_.prepare()) return StartOutcome::NotStarted;
     if (remoteSizeDiffers(expectedSize)) return StartOutcome::SizeMismatch;
@@ -298,14 +302,31 @@ bool DownloadManifest::stepValidation() {
     }
 }
 
+bool DownloadManifest::assetIsWhole(const AssetBase& asset) const {
+    std::error_code error;
+    const uint64_t length = std::filesystem::file_size(asset.getLocalPath(), error);
+    return !error && length == asset.getAssetSize() && downloader_.allSegmentsValidated();
+}
+
 bool DownloadManifest::stepAsset() {
+    AssetBase& asset = *currentAsset_->second;
     switch (downloader_.getStatus()) {
-        case kDownloaderComplete:
+        case kDownloaderComplete: {
+            // A download can end early where the server gives no length: only a file with every
+            // segment checked and the manifest's size is the asset.
+            const bool whole = assetIsWhole(asset);
             clearFailure();
             downloader_.close();
-            bytesDone_ += currentAsset_->second->getAssetSize();
+            if (!whole) {
+                logger_->fatal("", "The size of asset does not match with the size in the validator");
+                if (!ZEZUUtils::FileUtils::DeleteFileAtPath(asset.getLocalPath(), false))
+                    logger_->warn("", "The downloaded file %s could not be deleted", asset.getLocalPath().c_str());
+                return hardFailure();
+            }
+            bytesDone_ += asset.getAssetSize();
             state_ = kRunningActions;
             return true;
+        }
         case kDownloaderFatalError: logger_->warn("", "Asset file could not be downloaded"); return hardFailure();
         case kDownloaderUserActionableError: return userFailure();
         default: return true;

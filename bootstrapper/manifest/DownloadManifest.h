@@ -87,6 +87,8 @@ private:
                                    uint64_t expectedSize, std::unique_ptr<ValidatorBase> validator);
     // The remote size is known and differs from a non-zero expected size.
     bool remoteSizeDiffers(uint64_t expectedSize);
+    // The finished file has the asset's size and every one of its segments passed its check.
+    bool assetIsWhole(const AssetBase& asset) const;
     std::string absoluteURL(const std::string& path) const;
     bool parseManifest();
     void deleteAssets();

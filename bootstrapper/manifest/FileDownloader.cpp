@@ -60,9 +60,25 @@ void FileDownloader::setCookie(const std::string& cookie) {
     cookie_ = hasCookie_ ? cookie : std::string();
 }
 
+void FileDownloader::setExpectedFileSize(uint64_t size) {
+    preference_->startAddress = 0;
+    preference_->bytesToDownload = size;
+}
+
 ValidatorBase* FileDownloader::setValidator(ValidatorBase* validator) {
     ValidatorBase* previous = validator_.exchange(validator);
+    if (previous != validator) {
+        segmentCount_ = validator != nullptr ? static_cast<uint32_t>(validator->getSignatures().size()) : 0;
+        validated_ = segmentCount_ != 0 ? std::make_unique<std::atomic<bool>[]>(segmentCount_) : nullptr;
+    }
     return previous != validator ? previous : nullptr;
+}
+
+bool FileDownloader::allSegmentsValidated() const {
+    if (validator_.load() == nullptr || segmentCount_ == 0) return false;
+    for (uint32_t index = 0; index < segmentCount_; ++index)
+        if (!validated_[index].load()) return false;
+    return true;
 }
 
 bool FileDownloader::record(int32_t result) {
@@ -147,6 +163,8 @@ bool FileDownloader::start() {
     if ((expected != kDownloaderReady && expected != kDownloaderStopped) ||
         !status_.compare_exchange_strong(expected, kDownloaderDownloading))
         return false;
+    // Segments this start takes as done from an earlier attempt are judged again inside it.
+    for (uint32_t index = 0; index < segmentCount_; ++index) validated_[index].store(false);
     if (!record(handle_->start())) {
         releaseHandle();
         return false;
@@ -230,7 +248,10 @@ int FileDownloader::intercept(int eventType, void* data, int length) {
             if (static_cast<size_t>(length) < sizeof(SegmentView)) return -7;
             const auto& view = *static_cast<const SegmentView*>(data);
             const ValidatorBase* validator = validator_.load();
-            if (validator != nullptr && !validator->validateSegment(view.bytes, view.size, view.index)) {
+            if (validator == nullptr) return 0;
+            const bool valid = validator->validateSegment(view.bytes, view.size, view.index);
+            if (view.index < segmentCount_) validated_[view.index].store(valid);
+            if (!valid) {
                 logger_->error("", "Segment %d of size %d is Invalid", static_cast<int>(view.index),
                                static_cast<int>(view.size));
                 return -5;

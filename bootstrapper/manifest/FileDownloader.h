@@ -45,11 +45,16 @@ public:
     // Also forgets the previous file's error. False only when no library reference can be made.
     bool setFileInfo(const std::string& url, const std::string& folder, const std::string& fileName);
     void setDownloadPreference(uint32_t segmentSize, const std::string& user, const std::string& password);
+    // The size the file must have, 0 when unknown: the engine takes a stream that ends before it
+    // for a dropped one, even when the server gives no length.
+    void setExpectedFileSize(uint64_t size);
     // Kept for the next download; handed to a live handle at once.
     void setProxyCredentials(const std::string& user, const std::string& password);
     void setCookie(const std::string& cookie);
     // Not owned. Gives back the previous validator when it differs, for the caller to delete.
     ValidatorBase* setValidator(ValidatorBase* validator);
+    // Every segment the validator has a signature for passed its check since the last start.
+    bool allSegmentsValidated() const;
 
     bool prepare();
     // A failed engine start releases the handle and keeps its error; the next prepare makes a new one.
@@ -87,6 +92,10 @@ private:
     std::atomic<int32_t> status_{kDownloaderIdle};
     std::unique_ptr<DownloadPreference> preference_;
     std::atomic<ValidatorBase*> validator_{nullptr};
+    // One mark per segment of the validator, set by the engine's serializer thread; made only
+    // between downloads, with the validator.
+    std::unique_ptr<std::atomic<bool>[]> validated_;
+    uint32_t segmentCount_ = 0;
     bool hasCookie_ = false;
     std::string cookie_;
     std::atomic<int32_t> errorType_{0};

@@ -313,6 +313,20 @@ std::vector<Scenario> faultScenarios() {
     // A server that ignores ranges: its range probe takes the first cut answer, the fallback stream the second.
     add({.name = "RangelessServerCutsItsStreamShort",
          .serverKeys = R"("ranges":false,"faults":[{"kind":"truncate","bytes":3000,"times":2}])"});
+    // A rangeless stream without a length ends where the server closes. Short of the size the HEAD
+    // gave, or the client when the HEAD gave none, it is dropped and fetched again, even when it
+    // ends where a segment does; with no size known anywhere, its end is the file's.
+    add({.name = "UnsizedStreamEndingAtASegmentBeforeTheSizeOfTheHead",
+         .serverKeys = R"("ranges":false,"faults":[{"kind":"close_delimited","after_bytes":196608,"skip":1}])"});
+    add({.name = "UnsizedStreamEndingBeforeTheSizeTheClientExpects",
+         .serverKeys = R"("ranges":false,"faults":[{"kind":"close_delimited","methods":["HEAD"],"times":-1},)"
+                       R"({"kind":"close_delimited","after_bytes":196608}])",
+         .arrange = [](ScenarioRun& run) {
+             run.input.preference.bytesToDownload = run.content.size();
+             return true;
+         }});
+    add({.name = "UnsizedStreamOfAFileOfNoKnownSize",
+         .serverKeys = R"("ranges":false,"faults":[{"kind":"close_delimited","methods":["HEAD","GET"],"times":-1}])"});
     // A probe that timed out once is asked again: the server still counts as serving ranges.
     add({.name = "StallOfTheRangeProbe",
          .serverKeys =

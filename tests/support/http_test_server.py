@@ -59,6 +59,10 @@ A scenario (every key optional):
        {"kind": "short", "bytes": K}    answer a range K bytes shorter than asked (honest
                                         Content-Range and Content-Length)
        {"kind": "truncate", "bytes": K} declare the full length, send K bytes less, close
+       {"kind": "close_delimited", "after_bytes": N}  no Content-Length: the body ends where
+                                        the server closes, after N bytes (default: all of
+                                        them); on a HEAD ("methods": ["HEAD"]) the answer
+                                        only leaves its length out
        {"kind": "corrupt", "offset": O} flip byte O (absolute) in answers that contain it
        {"kind": "gate", "after_bytes": N}  send N bytes of the body, then hold the rest until
                                         POST /_control/gate opens the path's gate (closed
@@ -469,6 +473,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         status = 206 if wanted is not None else 200
         length = end + 1 - start if size else 0
+        unsized = any(fault["kind"] == "close_delimited" for fault in matching)
         # A HEAD needs the length only; copying a large body for it would cost seconds.
         body = bytearray(payload[start:end + 1]) if size and self.command != "HEAD" else bytearray()
         for fault in matching:
@@ -485,7 +490,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(length))
+        if unsized:
+            self.send_header("Connection", "close")
+        else:
+            self.send_header("Content-Length", str(length))
         for name, value in extra.items():
             self.send_header(name, value)
         for cookie in cookies:
@@ -493,6 +501,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         entry["status"] = status
         if self.command == "HEAD":
+            if unsized:
+                self.close_connection = True
             return
         self.send_body(entry, scenario, bytes(body), matching, settings.get("throttle", state.throttle))
 
@@ -543,6 +553,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 cut = (offset, bool(fault.get("reset", False)))
             elif kind == "truncate":
                 cut = (max(0, len(body) - int(fault["bytes"])), False)
+            elif kind == "close_delimited":
+                # Without a length only the close ends the body, so the server always closes.
+                cut = (min(int(fault.get("after_bytes", len(body))), len(body)), False)
         stalls.sort(key=lambda stall: stall[0])
         limit = len(body) if cut is None else cut[0]
         if throttle and self.bucket is None:

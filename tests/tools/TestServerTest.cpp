@@ -1,4 +1,4 @@
-// The loopback test server's gate, telemetry sink and scripted statuses, seen from a raw client.
+// The loopback test server's gate, telemetry sink, scripted statuses and body faults, seen from a raw client.
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -54,13 +54,16 @@ public:
             if (!fill()) return false;
         }
         const size_t end = buffered_.find("\r\n\r\n");
-        const std::string head = buffered_.substr(0, end);
+        head_ = buffered_.substr(0, end);
         buffered_.erase(0, end + 4);
-        status = std::atoi(head.c_str() + head.find(' ') + 1);
-        const size_t field = head.find("Content-Length: ");
-        length = field == std::string::npos ? 0 : std::strtoul(head.c_str() + field + 16, nullptr, 10);
+        status = std::atoi(head_.c_str() + head_.find(' ') + 1);
+        const size_t field = head_.find("Content-Length: ");
+        length = field == std::string::npos ? 0 : std::strtoul(head_.c_str() + field + 16, nullptr, 10);
         return true;
     }
+
+    // The status line and header fields of the last answer read.
+    const std::string& head() const { return head_; }
 
     // Exactly count body bytes, or fewer when the connection closes first.
     std::string readBytes(size_t count) {
@@ -92,6 +95,7 @@ private:
 
     int fd_ = -1;
     std::string buffered_;
+    std::string head_;
 };
 
 std::string get(const std::string& path, const std::string& extra = "") {
@@ -123,8 +127,7 @@ int64_t number(const std::string& json, const std::string& key) {
 TEST(TestServerGate, HoldsTheBodyAfterNBytesUntilOpened) {
     HttpTestServer server;
     const std::string content = printable(100000);
-    server.setScenario(R"({"path":"/held","body":")" + content +
-                       R"(","faults":[{"kind":"gate","after_bytes":1000}]})");
+    server.setScenario(R"({"path":"/held","body":")" + content + R"(","faults":[{"kind":"gate","after_bytes":1000}]})");
     RawClient client(server.port());
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.send(get("/held")));
@@ -154,7 +157,8 @@ TEST(TestServerGate, HoldsTheBodyAfterNBytesUntilOpened) {
 TEST(TestServerGate, ClosesAgainAndResetReleases) {
     HttpTestServer server;
     const std::string content = printable(5000);
-    server.setScenario(R"({"path":"/g","body":")" + content + R"(","faults":[{"kind":"gate","after_bytes":0,"times":-1}]})");
+    server.setScenario(R"({"path":"/g","body":")" + content +
+                       R"(","faults":[{"kind":"gate","after_bytes":0,"times":-1}]})");
     {
         RawClient first(server.port());
         ASSERT_TRUE(first.send(get("/g")));
@@ -183,7 +187,8 @@ TEST(TestServerSink, RecordsPostedBodies) {
     binary[10] = '\0';
     RawClient client(server.port());
     ASSERT_TRUE(client.send("POST /hsmessaging/rest?env=qa2 HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/xml\r\n"
-                            "Content-Length: " + std::to_string(xml.size()) + "\r\n\r\n" + xml));
+                            "Content-Length: " +
+                            std::to_string(xml.size()) + "\r\n\r\n" + xml));
     EXPECT_EQ(client.answer().first, 200);
     std::string chunked = "POST /hsmessaging/rest HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (size_t at = 0; at < binary.size(); at += 1000) {
@@ -231,4 +236,40 @@ TEST(TestServerStatuses, OneNotFoundThenTheFile) {
     EXPECT_EQ(client.answer().first, 404);
     ASSERT_TRUE(client.send(get("/v")));
     EXPECT_EQ(client.answer(), std::make_pair(200, std::string("1.0")));
+}
+
+// A close-delimited body has no Content-Length and ends where the server closes: after N bytes for
+// the first K requests, then whole and sized again. On a HEAD only the length is left out.
+TEST(TestServerFaults, CloseDelimitedBodyEndsWhereTheServerCloses) {
+    HttpTestServer server;
+    const std::string content = printable(5000);
+    server.setScenario(R"({"path":"/c","body":")" + content +
+                       R"(","faults":[{"kind":"close_delimited","after_bytes":1200,"times":2},)"
+                       R"({"kind":"close_delimited","methods":["HEAD"]}]})");
+    const std::string head = "HEAD /c HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    int status = 0;
+    size_t length = 0;
+    for (int request = 0; request < 2; ++request) {
+        SCOPED_TRACE(request);
+        RawClient client(server.port());
+        ASSERT_TRUE(client.send(get("/c")));
+        ASSERT_TRUE(client.readHead(status, length));
+        EXPECT_EQ(status, 200);
+        EXPECT_EQ(client.head().find("Content-Length"), std::string::npos) << client.head();
+        EXPECT_EQ(client.readBytes(content.size()), content.substr(0, 1200)) << "cut, and the connection closed";
+    }
+    RawClient client(server.port());
+    ASSERT_TRUE(client.send(head));
+    ASSERT_TRUE(client.readHead(status, length));
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(client.head().find("Content-Length"), std::string::npos) << client.head();
+    EXPECT_EQ(client.readBytes(1), "") << "closed after the head";
+
+    RawClient later(server.port());
+    ASSERT_TRUE(later.send(get("/c")));
+    EXPECT_EQ(later.answer(), std::make_pair(200, content));
+    ASSERT_TRUE(later.send(head));
+    ASSERT_TRUE(later.readHead(status, length));
+    EXPECT_EQ(length, content.size()) << later.head();
+    EXPECT_EQ(number(server.info("/c"), "pending"), 0);
 }

@@ -262,6 +262,47 @@ TEST(WholeRunFailureTest, SecondAssetFailingDuringInstallRecoversThroughRetry) {
     expectClosingLast(run);
 }
 
+// A server that ignores ranges and cuts every stream of the image at a segment's end, with no
+// length on the body: the run ends on a failure screen and installs nothing, whether or not the
+// HEAD gave the length.
+struct StreamCutForGoodCase {
+    const char* name;
+    const char* faults;
+};
+
+const StreamCutForGoodCase kStreamCutForGoodCases[] = {
+    {"sized_head", R"({"kind":"close_delimited","after_bytes":196608,"times":-1})"},
+    {"no_length_anywhere", R"({"kind":"close_delimited","after_bytes":196608,"times":-1},)"
+                           R"({"kind":"close_delimited","methods":["HEAD"],"times":-1})"},
+};
+
+class StreamCutForGoodTest : public ::testing::TestWithParam<StreamCutForGoodCase> {};
+
+TEST_P(StreamCutForGoodTest, EndsOnAFailureScreenWithNothingInstalled) {
+    WholeRun run;
+    run.makeProduct();
+    run.server().setScenario(
+        servedScenario(run, "packager.sqfs", std::string(R"(,"ranges":false,"faults":[)") + GetParam().faults + "]"));
+    run.start();
+    ASSERT_TRUE(retryShown(run)) << run.window().describeCalls();
+    EXPECT_FALSE(fs::exists(run.packagerFolder() + "/MSP"));
+    EXPECT_FALSE(fs::exists(run.packagerFolder() + "/installer-arguments"));
+    EXPECT_FALSE(fs::exists(run.environment().home() + "/Library/Application Support/packager.sqfs"))
+        << "no short image where the asset belongs";
+    ASSERT_TRUE(run.window().clickQuit());
+    ASSERT_TRUE(run.waitForDialog(ScreenModel::Dialog::QuitQuestion));
+    ASSERT_TRUE(run.window().answerQuit(true));
+    EXPECT_TRUE(run.finish());
+    const Strings log = run.logLines();
+    EXPECT_EQ(test_support::findLine(log, "Extracting and installing Morvane Studio Packager"), log.size())
+        << test_support::joinLines(log);
+    EXPECT_EQ(run.events(), (Strings{"MSP_BOOTSTRAP_DL_START", "MSP_BOOTSTRAP_DL_END"}));
+    expectClosingLast(run);
+}
+
+INSTANTIATE_TEST_SUITE_P(Image, StreamCutForGoodTest, ::testing::ValuesIn(kStreamCutForGoodCases),
+                         [](const ::testing::TestParamInfo<StreamCutForGoodCase>& info) { return info.param.name; });
+
 TEST(WholeRunFailureTest, QuitOverWarningAskedAndNoKeepsTheWarning) {
     WholeRun run;
     run.makeProduct();

@@ -200,6 +200,14 @@ protected:
         if (list == nullptr || !parser.getXMLStringOfNode(parser.getNodeAtIndexFromNodeList(list, 0), text)) return "";
         return text;
     }
+    // Nothing installed, downloaded or saved by an earlier case.
+    void startAfresh() {
+        test_support::removeTree(installedFolder());
+        test_support::removeTree(assets);
+        test_support::removeTree(metadata);
+        fs::create_directories(assets);
+        fs::create_directories(metadata);
+    }
     // The disk-image cases need a user that may mount.
     bool cannotMount() {
         const std::string point = environment.base() + "/probe-mount";
@@ -338,6 +346,62 @@ TEST_F(DownloadManifestTest, ServerWithoutRangesStillChecksEverySegment) {
         EXPECT_EQ(manifest->getBytesDone(), kImageSize);
         EXPECT_EQ(log.countContaining(zezu::ERROR, "Segment 1 of size 65536 is Invalid"), c.rejected);
         EXPECT_EQ(rangeRequests(server->requestLog(), "/product/packager.sqfs", 65536), 0) << "one stream";
+    }
+}
+
+// A server that ignores ranges and sends the image without a length, its body ending where it
+// closes: a stream cut short, at a segment's end or inside one, is a dropped one and fetched again;
+// cut for good it fails the step. Never is a short file the asset, whether the HEAD gave the
+// length or not.
+TEST_F(DownloadManifestTest, StreamCutShortIsNeverTheAsset) {
+    const bool mountable = !cannotMount();
+    const uint64_t boundary = 3 * 65536;
+    const struct {
+        const char* name;
+        bool sizedHead;
+        uint64_t cut;
+        int times;  // -1: every stream is cut
+    } cases[] = {
+        {"at a segment's end once, sized HEAD", true, boundary, 1},
+        {"inside a segment once, sized HEAD", true, boundary + 3000, 1},
+        {"at a segment's end for good, sized HEAD", true, boundary, -1},
+        {"at a segment's end once, no length anywhere", false, boundary, 1},
+        {"inside a segment once, no length anywhere", false, boundary + 3000, 1},
+        {"at a segment's end for good, no length anywhere", false, boundary, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.clear();
+        startAfresh();
+        auto server = serverFor(product);
+        // A sized HEAD brings the range probe, which the fault lets through.
+        std::string faults = R"({"kind":"close_delimited","after_bytes":)" + std::to_string(c.cut) + R"(,"times":)" +
+                             std::to_string(c.times) + (c.sizedHead ? R"(,"skip":1})" : "}");
+        if (!c.sizedHead) faults += R"(,{"kind":"close_delimited","methods":["HEAD"],"times":-1})";
+        server->setScenario(imageScenario(R"("etag":"\"v1\"","ranges":false,"faults":[)" + faults + "]"));
+        auto manifest = manifestFor(*server);
+        const bool downloaded = stepUntil(*manifest, [&] { return manifest->getState() >= kRunningActions; });
+        const std::string image = assets + "/packager.sqfs";
+        if (c.times == 1) {
+            EXPECT_TRUE(downloaded);
+            EXPECT_TRUE(readFile(image) == readFile(product + "/packager.sqfs")) << "the image arrives whole";
+            EXPECT_EQ(manifest->getBytesDone(), kImageSize);
+            EXPECT_EQ(jsonNumber(server->info("/product/packager.sqfs"), "pending"), 0) << "the stream was cut";
+            if (downloaded && mountable) {
+                EXPECT_TRUE(run(*manifest));
+                EXPECT_TRUE(fs::is_directory(installedFolder() + "/MSP"));
+            }
+        } else {
+            EXPECT_FALSE(downloaded);
+            EXPECT_EQ(manifest->getState(), kAssetDownloading);
+            bool fatal = true;
+            EXPECT_TRUE(manifest->isFatalError(fatal));
+            EXPECT_EQ(manifest->getBytesDone(), 0u);
+            EXPECT_FALSE(exists(image)) << "no short file where the asset belongs";
+            EXPECT_FALSE(manifest->continueDownload() && manifest->getState() > kAssetDownloading);
+            EXPECT_FALSE(exists(installedFolder() + "/MSP"));
+            EXPECT_FALSE(exists(installedFolder() + "/installer-arguments"));
+        }
     }
 }
 
@@ -742,11 +806,7 @@ TEST_F(DownloadManifestTest, FailedStartRetriesTheSameFile) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        test_support::removeTree(installedFolder());
-        test_support::removeTree(assets);
-        test_support::removeTree(metadata);
-        fs::create_directories(assets);
-        fs::create_directories(metadata);
+        startAfresh();
         auto server = serverFor(product);
         auto manifest = manifestFor(*server);
         ASSERT_TRUE(stepUntil(*manifest, [&] { return c.when(*manifest); }));

@@ -201,7 +201,8 @@ TEST_F(FileDownloaderTest, SynchronousDownloadAndClose) {
 }
 
 TEST_F(FileDownloaderTest, SegmentsAreCheckedAndARejectedOneFetchedAgain) {
-    const Bytes content = serve("/a.bin", 4 * kSegment + 5, 2, R"("faults":[{"kind":"corrupt","offset":70000,"times":1}])");
+    const Bytes content =
+        serve("/a.bin", 4 * kSegment + 5, 2, R"("faults":[{"kind":"corrupt","offset":70000,"times":1}])");
     std::unique_ptr<ValidatorBase> validator = validatorFor(content);
     ASSERT_TRUE(validator);
     FileDownloader downloader;
@@ -227,6 +228,35 @@ TEST_F(FileDownloaderTest, SegmentsAreCheckedAndARejectedOneFetchedAgain) {
     downloader.setValidator(nullptr);
 }
 
+// Where nothing gives the file's size, a stream cut at a segment's end is the whole file to the
+// engine: only the client's marks tell that its last segments never came. Given the size it
+// expects, the cut stream is fetched again and every segment is checked.
+TEST_F(FileDownloaderTest, SegmentsThatNeverCameAreTold) {
+    const std::string unsizedHead = R"({"kind":"close_delimited","methods":["HEAD"],"times":-1})";
+    const Bytes content = serve("/c.bin", 4 * kSegment + 5, 3,
+                                R"("ranges":false,"faults":[)" + unsizedHead +
+                                    R"(,{"kind":"close_delimited","after_bytes":131072,"times":-1}])");
+    std::unique_ptr<ValidatorBase> validator = validatorFor(content);
+    ASSERT_TRUE(validator);
+    FileDownloader downloader;
+    downloader.setValidator(validator.get());
+    downloader.setDownloadPreference(kSegment, "", "");
+    ASSERT_TRUE(downloader.downloadFileSync(server.url("/c.bin"), folder, "c.bin"));
+    EXPECT_EQ(downloaded("c.bin").size(), 2 * kSegment);
+    EXPECT_FALSE(downloader.allSegmentsValidated());
+    downloader.close();
+
+    serve("/c.bin", 4 * kSegment + 5, 3,
+          R"("ranges":false,"faults":[)" + unsizedHead + R"(,{"kind":"close_delimited","after_bytes":131072}])");
+    downloader.setExpectedFileSize(content.size());
+    ASSERT_TRUE(downloader.downloadFileSync(server.url("/c.bin"), folder, "d.bin"));
+    EXPECT_EQ(downloaded("d.bin"), content);
+    EXPECT_TRUE(downloader.allSegmentsValidated());
+    downloader.close();
+    downloader.setValidator(nullptr);
+    EXPECT_FALSE(downloader.allSegmentsValidated()) << "no validator, nothing checked";
+}
+
 TEST_F(FileDownloaderTest, InterceptAnswersForSegmentsErrorsAndProgress) {
     auto validator = std::make_unique<MD5Validator>();
     FileDownloader downloader;
@@ -246,7 +276,8 @@ TEST_F(FileDownloaderTest, InterceptAnswersForSegmentsErrorsAndProgress) {
     EXPECT_EQ(downloader.intercept(kEventError, &error, sizeof error), 0);
     EXPECT_EQ(downloader.getStatus(), kDownloaderUserActionableError);
     EXPECT_TRUE(downloader.isUserActionableError());
-    EXPECT_TRUE(log.contains(zezu::WARN, "A user actionable error has occured while downloading the file. errotType = -8"));
+    EXPECT_TRUE(
+        log.contains(zezu::WARN, "A user actionable error has occured while downloading the file. errotType = -8"));
     error.errorType = -4;
     error.extendedErrorCode = 404;
     error.action = 2;
