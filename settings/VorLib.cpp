@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "foundation/utils/TextEncoding.h"
 #include "foundation/utils/UtilFunctions.h"
 #include "settings/CryptEngine.h"
 #include "settings/SettingsLog.h"
@@ -61,45 +62,7 @@ void deriveMissingKeys() {
 // A wrong key gives garbage with valid padding about once in 256 tries; a stored value is
 // UTF-8 text without NUL, so anything else counts as a failed decryption.
 bool isStoredText(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size()) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        size_t extra;
-        unsigned int codePoint;
-        if (c == 0) {
-            return false;
-        } else if (c < 0x80) {
-            extra = 0;
-            codePoint = c;
-        } else if ((c & 0xE0) == 0xC0) {
-            extra = 1;
-            codePoint = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2;
-            codePoint = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3;
-            codePoint = c & 0x07;
-        } else {
-            return false;
-        }
-        if (extra > 0 && i + extra >= text.size()) {
-            return false;
-        }
-        for (size_t k = 1; k <= extra; ++k) {
-            unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            codePoint = (codePoint << 6) | (next & 0x3F);
-        }
-        static constexpr unsigned int kSmallest[] = {0, 0x80, 0x800, 0x10000};
-        if (codePoint < kSmallest[extra] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF)) {
-            return false;
-        }
-        i += extra + 1;
-    }
-    return true;
+    return text.find('\0') == std::string::npos && ZEZUUtils::text::isValidUtf8(text);
 }
 
 enum class DecryptOutcome { Decrypted, EngineFailed, Failed };

@@ -70,14 +70,21 @@ int ZamInstallAction::execute(AssetBase* asset) {
     }
     arguments.insert(arguments.end(), installerArguments_.begin(), installerArguments_.end());
 
-    // A link inside the content must not lead the launch outside it.
+    // A link inside the content must not lead the launch outside it, nor the folder it runs in
+    // (a binary asset's base is the file itself, run in the folder it lies in).
     std::string resolvedBase;
     std::string resolvedPath;
     if (!resolve(base, resolvedBase) || !resolve(path, resolvedPath) || !isWithin(resolvedPath, resolvedBase))
         return fail(1);
+    std::string resolvedFolder;
+    if (path != base &&
+        (!resolve(path.substr(0, path.find_last_of('/')), resolvedFolder) || !isWithin(resolvedFolder, resolvedBase)))
+        return fail(1);
 
+    // Launched as named, in its named folder: an installer that is a link to a program
+    // elsewhere in the content still finds what lies beside its own name.
     int exitStatus = -1;
-    const int launched = ZAMEEUtilities::launchProcess(resolvedPath, arguments, exitStatus, std::string());
+    const int launched = ZAMEEUtilities::launchProcess(path, arguments, exitStatus, std::string());
     if (launched != 0) return fail(launched);
     if (exitStatus != 0) {
         logger_->warn("", "Launch of ZSU failed with return code (%d)", exitStatus);

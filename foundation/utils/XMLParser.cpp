@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "foundation/utils/FileUtils.h"
+#include "foundation/utils/TextEncoding.h"
 #include "foundation/utils/UtilsLogging.h"
 
 namespace ZEZUUtils {
@@ -37,43 +38,6 @@ const char* const kIndent = "    ";
 pugi::xml_node nodeOf(void* handle) { return pugi::xml_node(static_cast<pugi::xml_node_struct*>(handle)); }
 
 void* handleOf(pugi::xml_node node) { return node.internal_object(); }
-
-bool isValidUtf8(const unsigned char* data, size_t size) {
-    size_t i = 0;
-    while (i < size) {
-        unsigned char lead = data[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length;
-        uint32_t codePoint;
-        if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            codePoint = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            codePoint = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            codePoint = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (size - i < length)
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            if ((data[i + k] & 0xC0) != 0x80)
-                return false;
-            codePoint = (codePoint << 6) | (data[i + k] & 0x3F);
-        }
-        static const uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (codePoint < kSmallest[length] || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
 
 bool isValidUtf16(const unsigned char* data, size_t size, bool bigEndian) {
     if (size % 2 != 0)
@@ -112,7 +76,7 @@ bool hasValidEncoding(const std::string& data, pugi::xml_encoding encoding) {
     auto bytes = reinterpret_cast<const unsigned char*>(data.data());
     switch (encoding) {
     case pugi::encoding_utf8:
-        return isValidUtf8(bytes, data.size());
+        return text::isValidUtf8(data);
     case pugi::encoding_utf16_le:
     case pugi::encoding_utf16_be:
         return isValidUtf16(bytes, data.size(), encoding == pugi::encoding_utf16_be);

@@ -304,6 +304,38 @@ TEST_F(VorLibTest, GarbageFromTheWrongKeyIsNotTakenForTheValue) {
     release(ref);
 }
 
+// A stored value is text without NUL: a decryption under the right key that gives anything
+// else is not taken for the value.
+TEST_F(VorLibTest, DecryptedBytesThatAreNotTextAreNoValue) {
+    void* ref = open();
+    CryptEngine underKey1(0, "");
+    ASSERT_TRUE(underKey1.initialize(0, VORLibStruct::Key1));
+    const struct {
+        const char* name;
+        std::string plain;
+        bool text;
+    } cases[] = {
+        {"UTF-8 text", "caf\xC3\xA9 \xF0\x9F\x94\x91", true},
+        {"a NUL inside", std::string("pass\0word", 9), false},
+        {"an overlong '/'", "\xC0\xAF", false},
+        {"a surrogate", "\xED\xA0\x80", false},
+        {"beyond U+10FFFF", "\xF4\x90\x80\x80", false},
+        {"a cut sequence", "ab\xE2\x82", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(set(ref, "k", "placeholder"), VOR_SUCCESS);
+        std::string hex;
+        ASSERT_EQ(underKey1.encrypt(c.plain, hex), CE_OK);
+        int status = -1;
+        settings_test::runShell(
+            "sqlite3 -batch '" + path_ + "' \"UPDATE vor_data SET value='" + hex + "' WHERE key='k';\"", "", status);
+        ASSERT_EQ(status, 0);
+        EXPECT_EQ(get(ref, "k"), c.text ? c.plain : "<-10>");
+    }
+    release(ref);
+}
+
 TEST_F(VorLibTest, ValueOfAnotherUserIsDeleted) {
     void* ref = open();
     ASSERT_EQ(set(ref, "foreign", "alice's"), VOR_SUCCESS);

@@ -101,6 +101,18 @@ protected:
         script("/bin/once", "[ -e '" + environment.base() + "/marker' ] && exit 5\nexit 0\n");
         std::ofstream(content + "/bin/readme.txt") << "not a program\n";
         symlink("/bin/true", (content + "/bin/escape").c_str());
+        // An installer that is a link to a program elsewhere in the content; the program says
+        // where it runs and as what.
+        mkdir((content + "/Installer").c_str(), 0755);
+        mkdir((content + "/Tools").c_str(), 0755);
+        script("/Tools/real-install",
+               "pwd > '" + recorded + ".pwd'\nprintf '%s' \"$0\" > '" + recorded + ".zero'\nexit 0\n");
+        symlink("../Tools/real-install", (content + "/Installer/install").c_str());
+        // A folder link out of the content whose installer links back in.
+        const std::string outside = environment.base() + "/outside";
+        mkdir(outside.c_str(), 0755);
+        symlink("../content/Tools/real-install", (outside + "/install").c_str());
+        symlink(outside.c_str(), (content + "/Elsewhere").c_str());
     }
     void script(const std::string& name, const std::string& body) {
         const std::string path = content + name;
@@ -195,12 +207,14 @@ TEST_F(AssetActionTest, AssetFactoryTable) {
              f.actions = {installAction, extract};
          }),
          true, nullptr},
-        {"dmg", with([](AssetFields& f) { f.type = "dmg"; }), false, "The type dmg does not correspond to any asset type"},
+        {"dmg", with([](AssetFields& f) { f.type = "dmg"; }), false,
+         "The type dmg does not correspond to any asset type"},
         {"no type", with([](AssetFields& f) { f.type = ""; }), false, nullptr},
         {"no validation data", with([](AssetFields& f) { f.validation = ""; }), false,
          "Validation data not found for asset."},
         {"no asset path", with([](AssetFields& f) { f.path = ""; }), false, "Asset path not found for asset."},
-        {"no sequence", with([](AssetFields& f) { f.sequence = ""; }), false, "Sequence number is not found or is invalid"},
+        {"no sequence", with([](AssetFields& f) { f.sequence = ""; }), false,
+         "Sequence number is not found or is invalid"},
         {"sequence 0", with([](AssetFields& f) { f.sequence = "<sequence_no>0</sequence_no>"; }), false,
          "Sequence number (0) is invalid"},
         {"no size", with([](AssetFields& f) { f.size = ""; }), false, "Asset size not specified for asset"},
@@ -214,7 +228,9 @@ TEST_F(AssetActionTest, AssetFactoryTable) {
          "Actions specified for asset are invalid"},
         {"install of another type", with([](AssetFields& f) { f.actions = {actionXml("install", "pkg", "1")}; }), false,
          "Actions specified for asset are invalid"},
-        {"duplicate action numbers", with([&](AssetFields& f) { f.actions = {extract, actionXml("install", "msp", "1")}; }),
+        {"duplicate action numbers", with([&](AssetFields& f) {
+             f.actions = {extract, actionXml("install", "msp", "1")};
+         }),
          false, "Actions specified for asset are invalid"},
         {"unparsable", "<asset><asset_type>DMG</asset_type>", false, nullptr},
     };
@@ -277,10 +293,11 @@ TEST_F(AssetActionTest, ExtractOnAPlainAssetFails) {
 TEST_F(AssetActionTest, InstallArgumentsComeInOrder) {
     FolderAsset asset(content);
     ASSERT_EQ(asset.extract(), 0);
-    std::unique_ptr<ActionBase> action =
-        install({{"argument", "--mode=silent"}, {"executable", "/bin/record"}, {"argument", "two words \"q\" $HOME;$(id)"},
-                 {"argument", ""}},
-                {"--sessionId=S", "--userId=U"});
+    std::unique_ptr<ActionBase> action = install({{"argument", "--mode=silent"},
+                                                  {"executable", "/bin/record"},
+                                                  {"argument", "two words \"q\" $HOME;$(id)"},
+                                                  {"argument", ""}},
+                                                 {"--sessionId=S", "--userId=U"});
     ASSERT_TRUE(action);
     EXPECT_EQ(action->execute(&asset), kActionDone);
     EXPECT_EQ(action->getResult(), 0);
@@ -299,6 +316,8 @@ TEST_F(AssetActionTest, InstallerPathAndOutcomeTable) {
         std::vector<std::pair<std::string, std::string>> data;
         int32_t result;
         const char* warning;
+        // A case without a warning is done, and its installer ran as this path in its folder.
+        const char* named = nullptr;
     } cases[] = {
         {"leading slash", {{"executable", "/bin/fail"}}, 3, "Launch of ZSU failed with return code (3)"},
         {"no leading slash", {{"executable", "bin/fail"}}, 3, "Launch of ZSU failed with return code (3)"},
@@ -308,19 +327,40 @@ TEST_F(AssetActionTest, InstallerPathAndOutcomeTable) {
         {"parent component", {{"executable", "/bin/../bin/fail"}}, 1, "Launch of ZSU failed! (1)"},
         {"out of the content", {{"executable", "/../../x"}}, 1, "Launch of ZSU failed! (1)"},
         {"link out of the content", {{"executable", "/bin/escape"}}, 1, "Launch of ZSU failed! (1)"},
+        {"folder link out of the content and back",
+         {{"executable", "Elsewhere/install"}},
+         1,
+         "Launch of ZSU failed! (1)"},
         {"not executable", {{"executable", "/bin/readme.txt"}}, 2, "Launch of ZSU failed! (2)"},
         {"the content folder itself", {}, 2, "Launch of ZSU failed! (2)"},
+        {"link to a program inside the content",
+         {{"executable", "Installer/install"}},
+         0,
+         nullptr,
+         "/Installer/install"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         log.clear();
+        unlink((recorded + ".pwd").c_str());
+        unlink((recorded + ".zero").c_str());
         FolderAsset asset(content);
         ASSERT_EQ(asset.extract(), 0);
         std::unique_ptr<ActionBase> action = install(c.data);
         ASSERT_TRUE(action);
-        EXPECT_EQ(action->execute(&asset), kActionFailed);
+        EXPECT_EQ(action->execute(&asset), c.warning != nullptr ? kActionFailed : kActionDone);
         EXPECT_EQ(action->getResult(), c.result);
-        EXPECT_TRUE(log.contains(zezu::WARN, c.warning));
+        if (c.warning != nullptr) {
+            EXPECT_TRUE(log.contains(zezu::WARN, c.warning));
+            continue;
+        }
+        std::string folder;
+        std::getline(std::ifstream(recorded + ".pwd"), folder);
+        std::string zero;
+        std::getline(std::ifstream(recorded + ".zero"), zero);
+        const std::string named = content + c.named;
+        EXPECT_EQ(folder, named.substr(0, named.rfind('/'))) << "the installer runs in its named folder";
+        EXPECT_EQ(zero, named) << "the installer runs as named";
     }
 
     // Not extracted: no content to launch from.
@@ -347,7 +387,7 @@ TEST_F(AssetActionTest, BinaryAssetLaunchesItsFileAndKeepsIt) {
         EXPECT_EQ(action->execute(&asset), kActionDone);
         EXPECT_EQ(action->getResult(), 2) << "the result is the last failed run's";
     }
-    struct stat info{};
+    struct stat info {};
     EXPECT_EQ(stat(file.c_str(), &info), 0) << "a binary asset leaves its file";
 }
 

@@ -158,6 +158,7 @@ TEST(XMLParser, MalformedHostileAndBadlyEncodedInputIsRefused) {
         {"declared windows-1252", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80</a>"},
         {"overlong UTF-8", "<a>\xC0\xAF</a>"},
         {"UTF-8 surrogate", "<a>\xED\xA0\x80</a>"},
+        {"UTF-8 beyond U+10FFFF", "<a>\xF4\x90\x80\x80</a>"},
         {"cut UTF-8 sequence", "<a>\xE2\x82</a>"},
         {"UTF-16 lone surrogate", std::string("\xFF\xFE<\0a\0>\0\x00\xD8<\0/\0a\0>\0", 18)},
         {"odd-length UTF-16", std::string("\xFF\xFE<\0a\0/\0>\0\0", 11)},
