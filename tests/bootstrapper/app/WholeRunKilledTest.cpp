@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "foundation/locks/SystemVSemaphoreSet.h"
+#include "foundation/logging/BinaryLock.h"
 #include "platform/FileDescriptor.h"
 #include "platform/MountTable.h"
 #include "tests/bootstrapper/app/WholeRun.h"
@@ -47,9 +49,24 @@ std::vector<std::string> imageCopies(WholeRun& run) {
     return copies;
 }
 
+// A killed writer's count stays on the lock set of each log file it had open, so no later run is
+// ever the last to leave it: the sets keyed on the home's log files go when the test ends.
+struct KilledWriterLogSets {
+    std::string logs;
+    ~KilledWriterLogSets() {
+        std::error_code error;
+        for (const auto& entry : fs::recursive_directory_iterator(logs, error)) {
+            if (entry.is_regular_file(error)) {
+                foundation::SystemVSemaphoreSet::removeKey(entry.path().string(), zezu::BinaryLock::kLogFileProjectId);
+            }
+        }
+    }
+};
+
 TEST(WholeRunKilledTest, ARunKilledWhileAttachedStopsNoLaterRun) {
     SKIP_WITHOUT_MOUNTING();
     WholeRun first;
+    const KilledWriterLogSets logSets{first.environment().home() + "/Library/Logs"};
     test_support::MountRootCleanup cleanup{first.mountRoot()};
     first.makeProduct({{"--version", "1.0.0.1"}, ""});
     int fds[2];
