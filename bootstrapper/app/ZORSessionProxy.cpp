@@ -21,9 +21,7 @@ bool ZORSessionProxy::init() {
     return utils.loadDictionary();
 }
 
-void ZORSessionProxy::parseCommandLine(int argc, char** argv) {
-    commandLine.parseCommandLineArguments(argc, argv);
-}
+void ZORSessionProxy::parseCommandLine(int argc, char** argv) { commandLine.parseCommandLineArguments(argc, argv); }
 
 void ZORSessionProxy::quit() { userAction.store(user_action::kQuit); }
 
@@ -45,6 +43,11 @@ int32_t ZORSessionProxy::takeUserAction() {
     while (code != user_action::kWaiting && !userAction.compare_exchange_weak(code, user_action::kNone)) {
     }
     return code;
+}
+
+void ZORSessionProxy::waitForUser() {
+    int32_t none = user_action::kNone;
+    userAction.compare_exchange_strong(none, user_action::kWaiting);
 }
 
 void ZORSessionProxy::setProxyCredentials(const std::string& user, const std::string& password) {

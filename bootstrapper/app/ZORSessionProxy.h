@@ -52,6 +52,10 @@ public:
     // code is swapped for 0 and answered.
     int32_t takeUserAction();
     void setUserAction(int32_t code) { userAction.store(code); }
+    // The worker's 8 for a screen raised after this tick took its action: stored only over 0, so
+    // an action the window posted since (a quit clicked while the step ran) waits for the next
+    // tick and is never overwritten.
+    void waitForUser();
 
     void setProxyCredentials(const std::string& user, const std::string& password) EXCLUDES(credentialsLock_);
     void copyProxyCredentials(std::string& user, std::string& password) const EXCLUDES(credentialsLock_);

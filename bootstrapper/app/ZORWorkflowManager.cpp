@@ -137,7 +137,7 @@ bool ZORWorkflowManager::dispatchUserAction() {
             } else if (session_->errorKind == error_kind::kRecoverable) {
                 // The warning stays up and keeps waiting for retry or quit; stepping again would
                 // redo the failed step without the user asking.
-                session_->setUserAction(user_action::kWaiting);
+                session_->waitForUser();
             }
             return false;
         default: return true;
@@ -205,8 +205,9 @@ void ZORWorkflowManager::showErrorScreen(int32_t kind, const std::string& errorT
         case error_kind::kBootstrapFailure:
         case error_kind::kOSTooOld:
             // Before the window: the sheet blocks until answered, and an 8 stored after it would
-            // erase the answer.
-            session_->setUserAction(user_action::kWaiting);
+            // erase the answer. A quit clicked since this tick took its action stays for the
+            // next tick, where this screen's rule answers it.
+            session_->waitForUser();
             break;
         default: break;
     }

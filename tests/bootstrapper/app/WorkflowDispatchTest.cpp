@@ -159,6 +159,27 @@ TEST(DispatchTest, RetryOrSubmitDuringInstallBringsTheInstallBarBack) {
     }
 }
 
+// A quit clicked after the tick took its action, while the same step raises a screen that waits
+// for the user: the screen's 8 does not erase it, and the next tick answers it by that screen's rule.
+TEST(DispatchTest, QuitClickedWhileTheStepRaisesAWaitingScreenIsTakenNextTick) {
+    struct Case {
+        int32_t kind;
+        bool asks;  // else it closes without a question
+    };
+    for (const Case c : {Case{4, true}, Case{2, false}, Case{5, false}, Case{6, false}, Case{10, false}}) {
+        SCOPED_TRACE(c.kind);
+        Harness h;
+        h.session.state = 6;
+        EXPECT_TRUE(h.manager.dispatchUserAction());
+        h.session.quit();
+        h.manager.showErrorScreen(c.kind, "the given text", true);
+        EXPECT_FALSE(h.manager.dispatchUserAction());
+        EXPECT_EQ(h.window.called("showQuitConfirmation"), c.asks);
+        EXPECT_EQ(h.session.state, c.asks ? 6 : 17);
+        EXPECT_EQ(h.session.userAction.load(), c.asks ? 8 : 0);
+    }
+}
+
 struct ScreenCase {
     int32_t kind;
     bool waits;
