@@ -22,31 +22,17 @@ endif()
 add_library(bootstrapper_whole_run STATIC ${CMAKE_CURRENT_LIST_DIR}/WholeRun.cpp)
 target_link_libraries(bootstrapper_whole_run PUBLIC bootstrapper_app bootstrapper_headless_window
   download_test_server test_support platform GTest::gtest)
-project_add_test(NAME bootstrapper_app_whole_run_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunTest.cpp
-  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
-add_dependencies(bootstrapper_app_whole_run_test bootstrapper_bundle stringtable)
-project_add_test(NAME bootstrapper_app_whole_run_failure_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunFailureTest.cpp
-  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
-add_dependencies(bootstrapper_app_whole_run_failure_test bootstrapper_bundle stringtable)
-project_add_test(NAME bootstrapper_app_whole_run_wait_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunWaitTest.cpp
-  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
-add_dependencies(bootstrapper_app_whole_run_wait_test bootstrapper_bundle stringtable)
-project_add_test(NAME bootstrapper_app_whole_run_leftover_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunLeftoverTest.cpp
-  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
-add_dependencies(bootstrapper_app_whole_run_leftover_test bootstrapper_bundle stringtable)
-# Its run is forked: a program of its own, so that no other test's thread is running then.
-project_add_test(NAME bootstrapper_app_whole_run_killed_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunKilledTest.cpp
-  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
-add_dependencies(bootstrapper_app_whole_run_killed_test bootstrapper_bundle stringtable)
+# One program per group of whole runs; the killed run's group is forked, so it has no other
+# test's thread running then.
+set(whole_run_groups whole_run whole_run_failure whole_run_wait whole_run_leftover whole_run_killed whole_run_root)
+set(whole_run_sources WholeRunTest WholeRunFailureTest WholeRunWaitTest WholeRunLeftoverTest WholeRunKilledTest
+    WholeRunRootTest)
+foreach(group source IN ZIP_LISTS whole_run_groups whole_run_sources)
+  project_add_test(NAME bootstrapper_app_${group}_test
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/${source}.cpp
+    LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
+  add_dependencies(bootstrapper_app_${group}_test bootstrapper_bundle stringtable)
+endforeach()
 project_add_test(NAME bootstrapper_app_workflow_step_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/WorkflowStepTest.cpp
   LIBS bootstrapper_app download_test_server LABELS threaded TIMEOUT 120)
-project_add_test(NAME bootstrapper_app_whole_run_root_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WholeRunRootTest.cpp
-  LIBS bootstrapper_whole_run LABELS threaded TIMEOUT ${WHOLE_RUN_TIMEOUT})
-add_dependencies(bootstrapper_app_whole_run_root_test bootstrapper_bundle stringtable)
