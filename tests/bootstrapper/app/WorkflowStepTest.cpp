@@ -242,6 +242,20 @@ TEST_P(DownloadFailureTest, ScreenAndSubStep) {
     EXPECT_TRUE(server_.postedBodies(kSinkPath).empty());
 }
 
+TEST_P(DownloadFailureTest, QuitClickedDuringTheDownloadIsActedOnNextTick) {
+    const DownloadFailureCase& c = GetParam();
+    session_.state = 6;
+    session_.subState = 2;
+    // Clicked while the synchronous download blocked the worker, which then fails.
+    session_.quit();
+    manager_->reportFailure(c.errorType, 0);
+    EXPECT_EQ(session_.userAction.load(), 2);
+    EXPECT_FALSE(manager_->dispatchUserAction());
+    const bool asks = c.kind == 4;
+    EXPECT_EQ(window_.called("showQuitConfirmation"), asks);
+    EXPECT_EQ(session_.state, asks ? 6 : 17);
+}
+
 INSTANTIATE_TEST_SUITE_P(Types, DownloadFailureTest, ::testing::ValuesIn(kDownloadFailureCases),
                          [](const ::testing::TestParamInfo<DownloadFailureCase>& info) { return info.param.name; });
 
