@@ -5,9 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "foundation/locks/SystemVSemaphoreSet.h"
-#include "foundation/logging/BinaryLock.h"
 #include "foundation/logging/LogFacade.h"
+#include "tests/support/LogFacadeSets.h"
 
 namespace test_support {
 
@@ -21,11 +20,7 @@ inline void useFuzzLogHome() {
     std::filesystem::create_directories(home);
     ::setenv("HOME", home.c_str(), 1);
     Logger::getInstance();
-    std::atexit([] {
-        foundation::SystemVSemaphoreSet::removeKey(home + "/Library/Logs/VexApp.log",
-                                                   zezu::BinaryLock::kLogFileProjectId);
-        foundation::SystemVSemaphoreSet::removeKey(home, Logger::kMutexProjectId);
-    });
+    std::atexit([] { removeLogFacadeSets(home); });
 }
 
 }  // namespace test_support

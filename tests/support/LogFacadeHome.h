@@ -6,9 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "foundation/locks/SystemVSemaphoreSet.h"
-#include "foundation/logging/BinaryLock.h"
 #include "foundation/logging/LogFacade.h"
+#include "tests/support/LogFacadeSets.h"
 #include "tests/support/TemporaryEnvironment.h"
 
 namespace test_support {
@@ -30,10 +29,11 @@ public:
         Logger::getInstance();
     }
     void TearDown() override {
-        if (hadHome_) ::setenv("HOME", savedHome_.c_str(), 1); else ::unsetenv("HOME");
-        foundation::SystemVSemaphoreSet::removeKey(folder_ + "/Library/Logs/VexApp.log",
-                                                   zezu::BinaryLock::kLogFileProjectId);
-        foundation::SystemVSemaphoreSet::removeKey(folder_, Logger::kMutexProjectId);
+        if (hadHome_)
+            ::setenv("HOME", savedHome_.c_str(), 1);
+        else
+            ::unsetenv("HOME");
+        removeLogFacadeSets(folder_);
         removeTree(folder_);
     }
 
