@@ -452,6 +452,7 @@ bool DownloadGlobalData::initializeFileDownload() {
     {
         MutexLock lock(errorLock_);
         errorHandler_.clearRetryCounts();
+        singleStreamFurthest_ = 0;
     }
     return true;
 }
@@ -640,11 +641,23 @@ void DownloadGlobalData::markThreadEnd(uint32_t thread) {
 void DownloadGlobalData::addThreadBytes(uint32_t thread, uint64_t bytes) {
     auto it = threadActivity_.find(thread);
     if (it != threadActivity_.end()) it->second->bytesReceived += bytes;
-    // A single stream starts again from byte 0 after a drop: what it received before is no progress.
+    // A single stream's bytes are judged by how far they reach (addSingleStreamBytes).
     if (!preference_.singleStreamInEffect) {
         MutexLock lock(errorLock_);
         errorHandler_.resetIntermittentErrors();
     }
+}
+
+void DownloadGlobalData::addSingleStreamBytes(uint32_t thread, uint64_t bytes, uint64_t reachedOffset) {
+    auto it = threadActivity_.find(thread);
+    if (it != threadActivity_.end()) it->second->bytesReceived += bytes;
+    // A stream the client asked for keeps its limits. Otherwise bytes an earlier try brought
+    // already are no progress: a stream cut for good at one point still runs out of retries.
+    if (singleStreamRequested_) return;
+    MutexLock lock(errorLock_);
+    if (reachedOffset <= singleStreamFurthest_) return;
+    singleStreamFurthest_ = reachedOffset;
+    errorHandler_.resetIntermittentErrors();
 }
 
 bool DownloadGlobalData::writtenFileInPlace() {

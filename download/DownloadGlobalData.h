@@ -84,6 +84,9 @@ public:
     void markThreadStart(uint32_t thread);
     void markThreadEnd(uint32_t thread);
     void addThreadBytes(uint32_t thread, uint64_t bytes) EXCLUDES(errorLock_);
+    // The bytes of a single stream, which reach reachedOffset of the file. Every try starts at
+    // byte 0 again, so only a try that gets past the furthest byte of the earlier ones is progress.
+    void addSingleStreamBytes(uint32_t thread, uint64_t bytes, uint64_t reachedOffset) EXCLUDES(errorLock_);
     bool renameOutputFile(const std::string& name);
     void resetAcceptedBytes();
     bool decompressOutputFile(const std::string& name);
@@ -161,6 +164,8 @@ private:
     ProxySettingsHolder proxyHolder_;
     Mutex errorLock_;
     ErrorHandler errorHandler_ GUARDED_BY(errorLock_);
+    // The furthest byte a single stream of this start reached.
+    uint64_t singleStreamFurthest_ GUARDED_BY(errorLock_) = 0;
     std::map<int, std::vector<ErrorRecord>> pendingErrors_ GUARDED_BY(errorLock_);
     Mutex lastErrorLock_;
     DownloadErrorInfo lastError_ GUARDED_BY(lastErrorLock_);

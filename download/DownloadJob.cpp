@@ -306,6 +306,21 @@ bool DownloadJob::takeNextChunk(uint32_t chunkIndex) {
     return true;
 }
 
+bool DownloadJob::longerThanKnown(uint64_t reached) {
+    const uint64_t known = globalData_->bytesToDownload();
+    if (known == 0 || reached <= known) return false;
+    // A compressed body's length says nothing of the file's.
+    std::string encoding;
+    downloader_.getResponseHeaderValue("Content-Encoding", encoding);
+    if (!encoding.empty()) return false;
+    // More than the size the server or the client gave is another file, or the whole of one
+    // that a part was asked of: never to be finished as this one.
+    DLE_ERROR("the stream of download job (%d) brought more than the %llu bytes expected", static_cast<int>(jobId_),
+              static_cast<unsigned long long>(known));
+    recordError(flat(EngineErrorType::Fatal), 0, "The server sent more bytes than the size expected of the file");
+    return true;
+}
+
 void DownloadJob::downloadSingleStream(bool& done) {
     DownloadGlobalData& data = *globalData_;
     const EngineTimings& timings = engineTimings();
@@ -338,6 +353,7 @@ void DownloadJob::downloadSingleStream(bool& done) {
             recordDownloaderError();
             return;
         }
+        if (n > 0 && longerThanKnown(uint64_t{handed_} + pending_ + n)) return;
         if (result == HttpDownloader::kReadData && n > 0) {
             pending_ += n;
             received_ += n;
@@ -349,7 +365,7 @@ void DownloadJob::downloadSingleStream(bool& done) {
                     DLE_ERROR("failed to create a partial serialization job");
                     return;
                 }
-                data.addThreadBytes(threadId_, pending_);
+                data.addSingleStreamBytes(threadId_, pending_, uint64_t{handed_} + pending_);
                 handed_ += pending_;
                 pending_ = 0;
                 received_ = 0;
@@ -385,7 +401,7 @@ void DownloadJob::downloadSingleStream(bool& done) {
                 DLE_ERROR("failed to create the last chunk serialization job");
                 return;
             }
-            data.addThreadBytes(threadId_, pending_);
+            data.addSingleStreamBytes(threadId_, pending_, uint64_t{handed_} + pending_);
             done = true;
         }
     }

@@ -35,6 +35,9 @@ private:
     bool fileStillMatches();
     bool interrupted() const;
     bool takeNextChunk(uint32_t chunkIndex);
+    // True (and a fatal error recorded) when a single stream reaching `reached` bytes is longer
+    // than the size known of the file.
+    bool longerThanKnown(uint64_t reached);
 
     DownloadGlobalData* globalData_ = nullptr;
     SegmentPtr segment_;

@@ -258,6 +258,19 @@ std::string dropFaults(uint32_t seed, size_t size, bool ranged, int count) {
     return faults.str();
 }
 
+// Drops of the first `count` answers, the k-th after first + k * step bytes (the range probe
+// takes the first).
+std::string growingDrops(int count, int first, int step) {
+    std::ostringstream faults;
+    faults << R"("faults":[)";
+    for (int k = 0; k < count; ++k) {
+        faults << (k > 0 ? "," : "") << R"({"kind":"drop","after_bytes":)" << first + k * step << R"(,"skip":)" << k
+               << "}";
+    }
+    faults << "]";
+    return faults.str();
+}
+
 // The client's validator: a segment passes when it holds the content's bytes.
 Recorder::Judge contentJudge(const Bytes& content, int judgedEvent, uint32_t segment) {
     return [&content, judgedEvent, segment](int event, const SegmentView& view) {
@@ -327,6 +340,26 @@ std::vector<Scenario> faultScenarios() {
          }});
     add({.name = "UnsizedStreamOfAFileOfNoKnownSize",
          .serverKeys = R"("ranges":false,"faults":[{"kind":"close_delimited","methods":["HEAD","GET"],"times":-1}])"});
+    // Longer than the size the client expects: the whole file where a part was asked for, never
+    // finished as the part.
+    add({.name = "UnsizedStreamLongerThanTheSizeTheClientExpects",
+         .size = 400000,
+         .serverKeys = R"("ranges":false,"faults":[{"kind":"close_delimited","methods":["HEAD","GET"],"times":-1}])",
+         .expected = failure(0, -40, 2, kAnyCode, Left::kPartialOnly),
+         .arrange = [](ScenarioRun& run) {
+             run.input.preference.bytesToDownload = 100000;
+             return true;
+         }});
+    // A stream that the server ignoring ranges cuts on every try: one that gets further each time
+    // completes however often it drops, one cut for good at one point runs out of retries.
+    add({.name = "RangelessStreamThatGetsFurtherOnEveryDrop",
+         .size = 400000,
+         .serverKeys = R"("ranges":false,"throttle":1000000,)" + growingDrops(15, 60000, 20000)});
+    add({.name = "RangelessStreamCutForGoodAtOnePoint",
+         .size = 400000,
+         .serverKeys = R"("ranges":false,"faults":[{"kind":"drop","after_bytes":100000,"times":-1}])",
+         .expected = failure(0, -45, 0, kAnyCode, Left::kPartialOnly),
+         .recover = mendTheServer});
     // A probe that timed out once is asked again: the server still counts as serving ranges.
     add({.name = "StallOfTheRangeProbe",
          .serverKeys =

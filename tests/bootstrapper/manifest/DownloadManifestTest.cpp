@@ -405,6 +405,27 @@ TEST_F(DownloadManifestTest, StreamCutShortIsNeverTheAsset) {
     }
 }
 
+// A stream that goes on past the asset's size is another file: the run fails at once, with
+// no segment rejected and refetched first, and nothing is left where the asset belongs.
+TEST_F(DownloadManifestTest, StreamLongerThanTheAssetIsNeverTheAsset) {
+    auto server = serverFor(product);
+    const std::string longer = environment.base() + "/longer.sqfs";
+    ASSERT_TRUE(test_support::writeFile(longer, readFile(product + "/packager.sqfs") + std::string(100000, 'x')));
+    server->setScenario(R"({"path":"/product/packager.sqfs","body_file":")" + longer +
+                        R"(","etag":"\"v1\"","ranges":false,"faults":[)"
+                        R"({"kind":"close_delimited","methods":["HEAD","GET"],"times":-1}]})");
+    auto manifest = manifestFor(*server);
+    EXPECT_FALSE(stepUntil(*manifest, [&] { return manifest->getState() >= kRunningActions; }));
+    EXPECT_EQ(manifest->getState(), kAssetDownloading);
+    bool fatal = false;
+    EXPECT_TRUE(manifest->isFatalError(fatal));
+    EXPECT_TRUE(fatal);
+    // The size probe, the one stream and the ETag asked after the failure.
+    EXPECT_LE(jsonNumber(server->info("/product/packager.sqfs"), "requests"), 3) << "the stream was fetched again";
+    EXPECT_FALSE(exists(assets + "/packager.sqfs"));
+    EXPECT_FALSE(exists(installedFolder() + "/MSP"));
+}
+
 TEST_F(DownloadManifestTest, InvalidManifestsAreRefused) {
     const std::string original = readFile(product + "/manifest.xml");
     const std::string binary = "<asset_type>BINARY</asset_type>\n      <sequence_no>2</sequence_no>";
