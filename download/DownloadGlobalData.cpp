@@ -314,14 +314,15 @@ bool DownloadGlobalData::tryResumeCandidate() {
         metaFile_.deleteFile();
         return false;
     };
+    // Files another user made, or can reach through a name of their own, are not this download's.
+    if (!FileSystemUtils::isOwnFile(meta) || !FileSystemUtils::isOwnFile(partialPath()))
+        return drop("the partial file or the zamd file is not one this user made.");
     if (!metaFile_.initialize(meta)) return drop("failed to init zamd file in write mode.");
     if (!metaFile_.isValid()) return drop("zamd file is not valid. And download should begin from beginning.");
     std::map<std::string, std::string> stored;
     if (!metaFile_.readHeaders(stored)) return drop("Failed to get the headers from the zamd file.");
     if (!compareMetaInfo(stored))
         return drop("Headers are invalid in ZAMD file. The download would resume from start now.");
-    // A link at the partial file's name is no download of ours, whatever it points to.
-    if (!FileSystemUtils::isRegularFile(partialPath())) return drop("partial file is not a regular file.");
     // A partial file of another length cannot hold what the records say.
     std::error_code error;
     uint64_t size = std::filesystem::file_size(partialPath(), error);
@@ -362,22 +363,20 @@ bool DownloadGlobalData::prepareFreshOutput() {
         createdDirectory_ = true;
     }
     std::string partial = partialPath();
+    // Whatever lies at the name (a link, another user's file) is no download of ours: it goes,
+    // unfollowed, and the partial file is made anew.
     if (FileSystemUtils::fileExists(partial) && !FileSystemUtils::isRegularFile(partial) &&
         !FileSystemUtils::deleteFile(partial, code)) {
         mapFileSystemErrorIntoLastError(code, partial);
         DLE_ERROR("something other than a file is in the way at %s.", partial.c_str());
         return false;
     }
-    if (!FileSystemUtils::fileExists(partial)) {
-        if (!FileSystemUtils::createFile(partial, code)) {
-            mapFileSystemErrorIntoLastError(code, partial);
-            DLE_ERROR("failed to create a file on local disk at %s.", partial.c_str());
-            return false;
-        }
-        createdFile_ = true;
-    } else {
-        createdFile_ = false;
+    if (!FileSystemUtils::createFile(partial, code)) {
+        mapFileSystemErrorIntoLastError(code, partial);
+        DLE_ERROR("failed to create a file on local disk at %s.", partial.c_str());
+        return false;
     }
+    createdFile_ = true;
     if (!FileSystemUtils::setFileSize(partial, bytesToDownload_, code)) {
         mapFileSystemErrorIntoLastError(code, partial);
         int ignored = 0;

@@ -51,10 +51,10 @@ bool FileHandler::open(const std::string& path) {
     opened_ = false;
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     struct stat info {};
-    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-        // Something other than a plain file at our name is not ours to write.
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !FileSystemUtils::isOwnFile(info))) {
+        // Something other than a plain file of ours at our name is not ours to write.
         ::close(fd);
-        DLE_ERROR("not a regular file at %s", path.c_str());
+        DLE_ERROR("not a regular file of ours at %s", path.c_str());
         lastError_.errorType = kFileSystemFailure;
         lastError_.nativeCode = FileSystemUtils::kCodeInvalidPath;
         return false;

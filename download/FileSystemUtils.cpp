@@ -59,11 +59,19 @@ int nativeCodeForErrno(int errorNumber) {
 }
 
 bool createFile(const std::string& path, int& code) {
-    // O_NOFOLLOW: a planted symbolic link must not redirect the download into another file.
-    const platform::FileDescriptor fd =
-        platform::FileDescriptor::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644);
-    if (!fd.valid()) {
+    // A file already there may be someone else's, or held open by someone: it is removed, never
+    // reused, so that no byte of ours lands in it. A symbolic link is refused, not followed.
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::unlink(path.c_str()) != 0 && errno != ENOENT) {
         const int error = errno;
+        DLE_ERROR("Error replacing local file. Error code: %d - message: %s", error, std::strerror(error));
+        code = nativeCodeForErrno(error);
+        return false;
+    }
+    const platform::FileDescriptor fd =
+        platform::FileDescriptor::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
+    if (!fd.valid()) {
+        const int error = errno == EEXIST && ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) ? ELOOP : errno;
         DLE_ERROR("Error creating local file. Error code: %d - message: %s", error, std::strerror(error));
         code = nativeCodeForErrno(error);
         return false;
@@ -130,6 +138,15 @@ bool fileExists(const std::string& path) {
 bool isRegularFile(const std::string& path) {
     struct stat info {};
     return !path.empty() && ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool isOwnFile(const struct stat& info) {
+    return S_ISREG(info.st_mode) && info.st_uid == ::geteuid() && info.st_nlink == 1;
+}
+
+bool isOwnFile(const std::string& path) {
+    struct stat info {};
+    return !path.empty() && ::lstat(path.c_str(), &info) == 0 && isOwnFile(info);
 }
 
 bool createDirectory(const std::string& path, int& code) {

@@ -1,6 +1,8 @@
 // File-system helpers of the download engine: prepare and finish the output, tell a full disk apart.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +20,8 @@ inline constexpr int kCodeMissingPath = -80;
 // errno of a failed call translated into the codes above (unknown values pass through).
 int nativeCodeForErrno(int errorNumber);
 
+// A new, empty file: a file already at path is removed first (whoever holds it keeps its bytes),
+// a symbolic link is refused.
 bool createFile(const std::string& path, int& code);
 // Reserves real blocks for the space so that a full disk shows here, not mid-download.
 bool setFileSize(const std::string& path, uint64_t size, int& code);
@@ -25,6 +29,9 @@ bool deleteFile(const std::string& path, int& code);
 bool fileExists(const std::string& path);
 // A plain file lies there itself (a symbolic link, even to a file, is not one).
 bool isRegularFile(const std::string& path);
+// A plain file of this process's user with no other name: one nobody else made or can reach.
+bool isOwnFile(const std::string& path);
+bool isOwnFile(const struct stat& info);
 bool createDirectory(const std::string& path, int& code);
 bool deleteDirectory(const std::string& path, int& code);
 bool directoryExists(const std::string& path);

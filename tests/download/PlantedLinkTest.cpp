@@ -1,5 +1,7 @@
-// A symbolic link planted at the partial download's or the meta file's name: the engine never
-// writes through it, and never renames it into the finished file's place.
+// A symbolic link, another user's file or a second name planted at the partial download's or the
+// meta file's name: the engine never writes through or into it, and never renames it into the
+// finished file's place.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,5 +132,89 @@ const PlantedLinkCase kPlantedLinkCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Links, PlantedLinkTest, ::testing::ValuesIn(kPlantedLinkCases),
                          [](const ::testing::TestParamInfo<PlantedLinkCase>& info) { return info.param.name; });
+
+// A plain file at the name that is not the download's own: made by another user, or ours with a
+// second name someone else keeps. Whoever holds it open sees none of the download's bytes.
+enum class Foreign { kAnotherUsersFile, kASecondName };
+
+struct PlantedFileCase {
+    const char* name;
+    Planted planted;
+    When when;  // before a fresh start or over a resumable download
+    Foreign foreign;
+};
+
+void PrintTo(const PlantedFileCase& c, std::ostream* out) { *out << c.name; }
+
+class PlantedFileTest : public LoopbackEngineTest, public ::testing::WithParamInterface<PlantedFileCase> {
+protected:
+    std::string partial() const { return folder + "/r.bin.zamdownload"; }
+    std::string planted() const { return GetParam().planted == Planted::kPartial ? partial() : partial() + ".zamd"; }
+};
+
+TEST_P(PlantedFileTest, IsNeverWrittenInto) {
+    constexpr uid_t kNobody = 65534;
+    const PlantedFileCase& c = GetParam();
+    if (c.foreign == Foreign::kAnotherUsersFile && geteuid() != 0) GTEST_SKIP() << "needs root to give a file away";
+    const Bytes bytes = randomBytes(kSize, 43);
+    writeFile(content, bytes);
+    server.setScenario(R"({"path":"/r.bin","body_file":")" + content + R"(","etag":"\"v1\""})");
+    const DownloadInput in = inputFor("/r.bin", kSegment, 1);
+    if (c.when == When::kBeforeAFreshStart) {
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        writeFile(planted(), randomBytes(kSize, 97));
+    } else {
+        // An earlier run's partial download and meta file, exactly as it left them.
+        DownloadGlobalData data;
+        DownloadInput earlier = in;
+        ASSERT_TRUE(data.init(earlier));
+        ASSERT_TRUE(data.initializeFileDownload());
+        ASSERT_TRUE(data.getMetaFile().writeSegmentProgress(0, kSegment));
+        ASSERT_TRUE(data.getOutputFile().writeSegment(0, bytes.data(), kSegment));
+    }
+    if (c.foreign == Foreign::kAnotherUsersFile) {
+        ASSERT_EQ(chown(planted().c_str(), kNobody, kNobody), 0);
+    } else {
+        ASSERT_EQ(link(planted().c_str(), (environment.base() + "/second-name").c_str()), 0);
+    }
+    // Held open by its owner, as a file swapped into an installer's place would be.
+    const int held = open(planted().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    Bytes before;
+    ASSERT_TRUE(readFile(planted(), before));
+
+    EngineSession session;
+    DownloadInput started = in;
+    ASSERT_EQ(session.handle->init(&started), 0);
+    ASSERT_EQ(session.handle->start(), 0);
+    ASSERT_TRUE(session.recorder.waitForEnd());
+
+    Bytes after(before.size() + 1);
+    const ssize_t n = pread(held, after.data(), after.size(), 0);
+    close(held);
+    ASSERT_GE(n, 0);
+    after.resize(static_cast<size_t>(n));
+    EXPECT_TRUE(after == before) << "the engine wrote into a file it did not make";
+    EXPECT_EQ(session.recorder.errors(), 0) << session.recorder.error().message;
+    Bytes got;
+    EXPECT_TRUE(readFile(folder + "/r.bin", got));
+    EXPECT_TRUE(got == bytes) << "the finished file differs from the server's";
+}
+
+const PlantedFileCase kPlantedFileCases[] = {
+    {"another_users_partial_before_a_fresh_start", Planted::kPartial, When::kBeforeAFreshStart,
+     Foreign::kAnotherUsersFile},
+    {"another_users_partial_over_a_resumable_download", Planted::kPartial, When::kOverAResumable,
+     Foreign::kAnotherUsersFile},
+    {"another_users_meta_over_a_resumable_download", Planted::kMeta, When::kOverAResumable, Foreign::kAnotherUsersFile},
+    {"partial_with_a_second_name_before_a_fresh_start", Planted::kPartial, When::kBeforeAFreshStart,
+     Foreign::kASecondName},
+    {"partial_with_a_second_name_over_a_resumable_download", Planted::kPartial, When::kOverAResumable,
+     Foreign::kASecondName},
+    {"meta_with_a_second_name_over_a_resumable_download", Planted::kMeta, When::kOverAResumable, Foreign::kASecondName},
+};
+
+INSTANTIATE_TEST_SUITE_P(Files, PlantedFileTest, ::testing::ValuesIn(kPlantedFileCases),
+                         [](const ::testing::TestParamInfo<PlantedFileCase>& info) { return info.param.name; });
 
 }  // namespace
