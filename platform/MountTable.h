@@ -1,6 +1,8 @@
 // The mounted file systems, and the image file behind a file-backed block device.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -11,6 +13,8 @@ struct MountEntry {
     std::string mountPoint;
     std::string fileSystemType;
     std::string source;  // the device or the name a user-space file system gave
+    // The user of a user-space (FUSE) mount: user_id= of its super options; nothing when absent.
+    std::optional<uid_t> userId;
 };
 
 // This process's view of the mounted file systems; empty when it cannot be read.

@@ -2,8 +2,10 @@
 #include "platform/MountTable.h"
 #include "platform/linux/MountInfo.h"
 
+#include <charconv>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace platform {
 namespace {
@@ -21,6 +23,25 @@ std::string unescape(const std::string& field) {
         }
     }
     return out;
+}
+
+// user_id=N of a comma-separated option list, as the kernel's FUSE driver writes it.
+std::optional<uid_t> userIdOption(const std::string& options) {
+    constexpr std::string_view kKey = "user_id=";
+    for (size_t at = 0; at <= options.size();) {
+        size_t end = options.find(',', at);
+        if (end == std::string::npos) end = options.size();
+        const std::string_view option(options.data() + at, end - at);
+        if (option.substr(0, kKey.size()) == kKey) {
+            const std::string_view digits = option.substr(kKey.size());
+            uid_t value = 0;
+            const auto [rest, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+            if (digits.empty() || error != std::errc() || rest != digits.data() + digits.size()) return std::nullopt;
+            return value;
+        }
+        at = end + 1;
+    }
+    return std::nullopt;
 }
 
 std::string readWhole(const std::string& path) {
@@ -43,7 +64,9 @@ std::vector<MountEntry> parseMountInfo(const std::string& text) {
         size_t separator = 6;
         while (separator < parts.size() && parts[separator] != "-") ++separator;
         if (parts.size() < 5 || separator + 2 >= parts.size()) continue;
-        entries.push_back({unescape(parts[4]), unescape(parts[separator + 1]), unescape(parts[separator + 2])});
+        MountEntry entry{unescape(parts[4]), unescape(parts[separator + 1]), unescape(parts[separator + 2]), {}};
+        if (separator + 3 < parts.size()) entry.userId = userIdOption(unescape(parts[separator + 3]));
+        entries.push_back(std::move(entry));
     }
     return entries;
 }

@@ -1,8 +1,10 @@
-// Parsing the kernel's mount table: escapes, optional fields, malformed lines.
+// Parsing the kernel's mount table: escapes, optional fields, malformed lines, a user-space mount's user.
 #include "platform/MountTable.h"
 #include "platform/linux/MountInfo.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace {
 
@@ -22,6 +24,33 @@ TEST(MountTable, ParsesMountInfoLines) {
     EXPECT_EQ(entries[1].source, "/dev/loop0");
     EXPECT_EQ(entries[2].fileSystemType, "fuse.squashfuse");
     EXPECT_EQ(entries[2].source, "squashfuse");
+    EXPECT_EQ(entries[2].userId, 0u);
+    EXPECT_FALSE(entries[0].userId);
+}
+
+// A user-space mount's user decides whose it is: only a whole user_id= option counts.
+TEST(MountTable, UserIdComesFromTheSuperOptions) {
+    const struct {
+        const char* superOptions;
+        std::optional<uid_t> userId;
+    } cases[] = {
+        {" ro,user_id=1000,group_id=1000", 1000},
+        {" group_id=5,user_id=0", 0},
+        {" rw,default_permissions", std::nullopt},
+        {"", std::nullopt},
+        {" ro,user_id=", std::nullopt},
+        {" ro,user_id=12x", std::nullopt},
+        {" ro,user_id=-1", std::nullopt},
+        {" ro,user_id=99999999999999999999", std::nullopt},
+        {" ro,xuser_id=7", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.superOptions);
+        const auto entries = platform::parseMountInfo(
+            std::string("47 28 0:50 / /mnt/fuse rw - fuse.squashfuse squashfuse") + c.superOptions + "\n");
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].userId, c.userId);
+    }
 }
 
 TEST(MountTable, CurrentMountsHasTheRootAndLoopNamesAreChecked) {
