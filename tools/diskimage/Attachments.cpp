@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -24,11 +25,16 @@ bool isSquashfsMount(const platform::MountEntry& entry) {
 }
 
 // The records folder, made private to us; refused when someone else owns it or it is a link.
-bool openStateFolder(std::string& folder) {
+bool openStateFolder(std::string& folder, std::string& why) {
     folder = stateFolder();
-    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        why = "cannot make the records folder " + folder + ": " + std::strerror(errno);
+        return false;
+    }
     struct stat st {};
-    return lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+    if (lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid()) return true;
+    why = "the records folder " + folder + " is not a folder of this user";
+    return false;
 }
 
 struct Record {
@@ -66,7 +72,7 @@ Records readRecords(const std::string& file) {
     return records;
 }
 
-bool writeRecords(const std::string& folder, const Records& records) {
+bool writeRecords(const std::string& folder, const Records& records, std::string& why) {
     std::string data;
     for (const auto& [point, record] : records) {
         for (const std::string& field :
@@ -78,7 +84,10 @@ bool writeRecords(const std::string& folder, const Records& records) {
     const std::string temporary = folder + kRecordsName + ".new";
     platform::FileDescriptor guard =
         platform::FileDescriptor::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0600);
-    if (!guard.valid()) return false;
+    if (!guard.valid()) {
+        why = "cannot write the records in " + folder + ": " + std::strerror(errno);
+        return false;
+    }
     bool ok = true;
     {
         const int fd = guard.get();
@@ -92,7 +101,10 @@ bool writeRecords(const std::string& folder, const Records& records) {
         guard.reset();
     }
     ok = ok && rename(temporary.c_str(), (folder + kRecordsName).c_str()) == 0;
-    if (!ok) unlink(temporary.c_str());
+    if (!ok) {
+        why = "cannot write the records in " + folder + ": " + std::strerror(errno);
+        unlink(temporary.c_str());
+    }
     return ok;
 }
 
@@ -103,19 +115,28 @@ std::optional<ImageIdentity> identityAt(const std::string& path) {
     return ImageIdentity{st.st_dev, st.st_ino};
 }
 
-// Runs change on the records under an exclusive lock and writes them back when it says so.
+// Runs change on the records under an exclusive lock and writes them back when it says so;
+// false with why when they could not be read under the lock or written.
 template <typename Change>
-bool withRecords(Change change) {
+bool withRecords(Change change, std::string& why) {
     std::string folder;
-    if (!openStateFolder(folder)) return false;
+    if (!openStateFolder(folder, why)) return false;
+    const std::string lockPath = folder + "/lock";
     const platform::FileDescriptor lock =
-        platform::FileDescriptor::open((folder + "/lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
-    if (!lock.valid()) return false;
-    while (flock(lock.get(), LOCK_EX) != 0)
-        if (errno != EINTR) return false;
+        platform::FileDescriptor::open(lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW, 0600);
+    if (!lock.valid()) {
+        why = "cannot open " + lockPath + ": " + std::strerror(errno);
+        return false;
+    }
+    while (flock(lock.get(), LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            why = "cannot lock " + lockPath + ": " + std::strerror(errno);
+            return false;
+        }
+    }
     auto records = readRecords(folder + kRecordsName);
     if (!change(records)) return true;
-    return writeRecords(folder, records);
+    return writeRecords(folder, records, why);
 }
 
 }  // namespace
@@ -131,25 +152,29 @@ std::string stateFolder() {
 
 std::vector<Attachment> listAttachments() {
     static constexpr std::string_view kDeleted = " (deleted)";
+    static constexpr std::string_view kNotConnected = " (not connected)";
     std::vector<Attachment> attachments;
     Records known;
     const auto mounts = platform::currentMounts();
-    withRecords([&](Records& records) {
-        bool changed = false;
-        for (auto it = records.begin(); it != records.end();) {
-            bool mounted = false;
-            for (const auto& entry : mounts)
-                mounted = mounted || (entry.mountPoint == it->first && isSquashfsMount(entry));
-            if (mounted) {
-                ++it;
-            } else {
-                it = records.erase(it);
-                changed = true;
+    std::string ignored;  // without records, only the kernel's word is left
+    withRecords(
+        [&](Records& records) {
+            bool changed = false;
+            for (auto it = records.begin(); it != records.end();) {
+                bool mounted = false;
+                for (const auto& entry : mounts)
+                    mounted = mounted || (entry.mountPoint == it->first && isSquashfsMount(entry));
+                if (mounted) {
+                    ++it;
+                } else {
+                    it = records.erase(it);
+                    changed = true;
+                }
             }
-        }
-        known = records;
-        return changed;
-    });
+            known = records;
+            return changed;
+        },
+        ignored);
     for (const auto& entry : mounts) {
         if (!isSquashfsMount(entry)) continue;
         Attachment attachment;
@@ -169,30 +194,58 @@ std::vector<Attachment> listAttachments() {
                 attachment.imagePresent = true;
             }
             attachment.recorded = record != known.end() && record->second.image == path;
-        } else if (record != known.end()) {
-            auto identity = identityAt(record->second.image);
-            attachment.imagePresent = identity && *identity == record->second.identity;
-            attachment.identity = record->second.identity;
-            attachment.imagePath = record->second.image;
-            if (!attachment.imagePresent) attachment.imagePath += kDeleted;
-            attachment.recorded = true;
         } else {
-            continue;
+            attachment.userSpace = entry.fileSystemType != "squashfs";
+            attachment.userId = entry.userId;
+            if (record != known.end()) {
+                // A dead server's file may be gone and its inode number given to a new file at
+                // the same path: a mount that does not answer serves no image. Only our own
+                // records are asked: a look into someone else's mount would keep it busy.
+                if (attachment.userSpace) attachment.answering = answers(entry.mountPoint);
+                auto identity = identityAt(record->second.image);
+                attachment.imagePresent = attachment.answering && identity && *identity == record->second.identity;
+                attachment.identity = record->second.identity;
+                attachment.imagePath = record->second.image;
+                if (!attachment.answering) {
+                    attachment.imagePath += kNotConnected;
+                } else if (!attachment.imagePresent) {
+                    attachment.imagePath += kDeleted;
+                }
+                attachment.recorded = true;
+            } else if (!attachment.userSpace) {
+                continue;
+            }
         }
         attachments.push_back(std::move(attachment));
     }
     return attachments;
 }
 
-bool recordAttachment(const std::string& imagePath, const ImageIdentity& identity, const std::string& mountPoint) {
-    return withRecords([&](Records& records) {
-        records[mountPoint] = Record{imagePath, identity};
-        return true;
-    });
+bool answers(const std::string& mountPoint) {
+    struct stat st {};
+    return stat(mountPoint.c_str(), &st) == 0 || errno != ENOTCONN;
+}
+
+bool isStale(const Attachment& attachment) {
+    if (attachment.recorded && !attachment.imagePresent) return true;
+    // No record explains it (the tool before kept none, the records folder went at logout, or a
+    // record could not be written), or its server died: a user-space mount of this user.
+    return attachment.userSpace && attachment.userId == geteuid() && (!attachment.recorded || !attachment.answering);
+}
+
+bool recordAttachment(const std::string& imagePath, const ImageIdentity& identity, const std::string& mountPoint,
+                      std::string& why) {
+    return withRecords(
+        [&](Records& records) {
+            records[mountPoint] = Record{imagePath, identity};
+            return true;
+        },
+        why);
 }
 
 bool forgetAttachment(const std::string& mountPoint) {
-    return withRecords([&](Records& records) { return records.erase(mountPoint) > 0; });
+    std::string ignored;
+    return withRecords([&](Records& records) { return records.erase(mountPoint) > 0; }, ignored);
 }
 
 }  // namespace diskimage

@@ -1,6 +1,8 @@
 // Property lists written with pugixml, so every text is escaped.
 #include "tools/diskimage/Plist.h"
 
+#include <string>
+
 #include <pugixml.hpp>
 
 namespace diskimage {
@@ -18,6 +20,11 @@ pugi::xml_node beginPlist(pugi::xml_document& document) {
 void addString(pugi::xml_node dict, const char* key, const std::string& value) {
     dict.append_child("key").text() = key;
     dict.append_child("string").text() = value.c_str();
+}
+
+void addInteger(pugi::xml_node dict, const char* key, unsigned long long value) {
+    dict.append_child("key").text() = key;
+    dict.append_child("integer").text() = std::to_string(value).c_str();
 }
 
 void addEntities(pugi::xml_node dict, const Attachment& attachment) {
@@ -43,6 +50,11 @@ void writeInfoPlist(std::ostream& out, const std::vector<Attachment>& attachment
     for (const auto& attachment : attachments) {
         auto image = images.append_child("dict");
         addString(image, "image-path", attachment.imagePath);
+        // The file itself, for callers that know a file by more than its name.
+        if (attachment.imagePresent) {
+            addInteger(image, "image-device", attachment.identity.device);
+            addInteger(image, "image-inode", attachment.identity.inode);
+        }
         addEntities(image, attachment);
     }
     document.save(out, "\t", pugi::format_default);

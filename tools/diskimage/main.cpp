@@ -4,6 +4,8 @@
 //   diskimage info [-plist]
 //   diskimage detach <mount point or device> [-quiet] [-force]
 // Root mounts with a loop device; anyone else (or root without loop devices) with squashfuse.
+// BOOTSTRAP_DISK_IMAGE_MOUNT=fuse makes root use squashfuse too, so that a suite run as root
+// takes the path of every other user.
 #include "platform/MountTable.h"
 #include "platform/ProcessLauncher.h"
 #include "tools/diskimage/Attachments.h"
@@ -24,6 +26,7 @@ namespace {
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
+constexpr const char* kMountKindVariable = "BOOTSTRAP_DISK_IMAGE_MOUNT";
 
 int usage() {
     std::cerr << "usage: diskimage attach <image> [-mountpoint <folder>] [-plist] [-quiet] [options]\n"
@@ -84,7 +87,9 @@ bool makeFolders(const std::string& path, MadeFolders& made) {
         }
     }
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    // A mount point whose squashfuse died answers ENOTCONN; the attach detaches what is there.
+    if (stat(path.c_str(), &st) != 0) return errno == ENOTCONN;
+    return S_ISDIR(st.st_mode);
 }
 
 // Why a mount point must not be used, or nothing: a symbolic link (a mount there would land
@@ -145,10 +150,13 @@ std::optional<platform::MountEntry> mountAt(const std::string& point) {
     return std::nullopt;
 }
 
-// Unmounts the attachment; why gets the reason when it stays.
+// Unmounts the attachment; why gets the reason when it stays. Root unmounts a user-space mount
+// itself, and its squashfuse process ends as the file system goes; anyone else asks fusermount.
 bool detachAttachment(const diskimage::Attachment& attachment, bool force, std::string& why) {
+    // Nothing can work in a mount whose server died; whoever is still inside only gets errors.
+    force = force || !attachment.answering;
     bool detached = false;
-    if (attachment.fileSystemType != "squashfs" && geteuid() != 0) {
+    if (attachment.userSpace && geteuid() != 0) {
         for (const char* helper : {"fusermount3", "fusermount"}) {
             if (auto program = findProgram(helper)) {
                 std::vector<std::string> options = {"-u"};
@@ -187,13 +195,20 @@ int attach(const std::vector<std::string>& arguments) {
         }
     }
     if (image.empty()) return usage();
+    bool userSpace = geteuid() != 0;
+    if (const char* kind = std::getenv(kMountKindVariable); kind && *kind) {
+        if (std::strcmp(kind, "fuse") != 0)
+            return fail("attach",
+                        std::string(kMountKindVariable) + " is \"" + oneLine(kind) + "\"; only \"fuse\" is known");
+        userSpace = true;
+    }
     auto resolvedImage = realPath(image);
     struct stat st {};
     if (!resolvedImage || stat(resolvedImage->c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return fail("attach", "no image at " + image);
     // The file itself, not its path: another file put at the same path is not attached.
     const diskimage::ImageIdentity identity{st.st_dev, st.st_ino};
-    const auto attachments = diskimage::listAttachments();
+    auto attachments = diskimage::listAttachments();
     for (const auto& attachment : attachments)
         if (attachment.imagePresent && attachment.identity == identity)
             return fail("attach", "image already attached at " + attachment.mountPoint);
@@ -210,18 +225,23 @@ int attach(const std::vector<std::string>& arguments) {
     auto resolvedPoint = realPath(mountPoint);
     if (!resolvedPoint) return fail("attach", "cannot resolve mount point " + mountPoint);
     if (mountAt(*resolvedPoint)) {
-        // Ours, and its image deleted or another file at its path now: left by an attach never
-        // detached (a busy detach, a killed caller). It goes first; what it served is never
-        // taken for this image.
+        // Ours, and its image deleted or another file at its path now, or a user-space mount of
+        // this user no record explains or whose server died: left by an attach never detached
+        // (a busy detach, a killed caller). It goes first; what it served is never taken for
+        // this image.
         const diskimage::Attachment* stale = nullptr;
-        for (const auto& attachment : attachments)
-            if (attachment.mountPoint == *resolvedPoint && attachment.recorded && !attachment.imagePresent)
-                stale = &attachment;
+        for (auto& attachment : attachments) {
+            if (attachment.mountPoint != *resolvedPoint) continue;
+            if (attachment.userSpace) attachment.answering = diskimage::answers(attachment.mountPoint);
+            if (diskimage::isStale(attachment)) stale = &attachment;
+        }
         if (!stale) return fail("attach", "something is mounted at " + *resolvedPoint);
         std::string why;
-        if (!detachAttachment(*stale, false, why))
-            return fail("attach", "the earlier image " + stale->imagePath + " at " + *resolvedPoint +
-                                      " could not be detached: " + why);
+        if (!detachAttachment(*stale, false, why)) {
+            const std::string earlier =
+                stale->imagePath.empty() ? std::string("the earlier mount") : "the earlier image " + stale->imagePath;
+            return fail("attach", earlier + " at " + *resolvedPoint + " could not be detached: " + why);
+        }
         if (mountAt(*resolvedPoint)) return fail("attach", "something is mounted at " + *resolvedPoint);
     }
     // Checked last, so that a link put in place of the folder meanwhile is still refused.
@@ -229,7 +249,7 @@ int attach(const std::vector<std::string>& arguments) {
 
     bool mounted = false;
     std::string why;
-    if (geteuid() == 0) {
+    if (!userSpace) {
         if (auto mount = findProgram("mount"))
             mounted = runHelper(*mount,
                                 {"-t", "squashfs", "-o", "loop,ro,nodev,nosuid", *resolvedImage, *resolvedPoint}, why);
@@ -244,11 +264,27 @@ int attach(const std::vector<std::string>& arguments) {
     auto entry = mountAt(*resolvedPoint);
     if (!mounted || !entry)
         return fail("attach", "the image could not be mounted" + (why.empty() ? std::string() : " (" + why + ")"));
+    diskimage::Attachment attached;
+    attached.imagePath = *resolvedImage;
+    attached.mountPoint = *resolvedPoint;
+    attached.deviceEntry = entry->source;
+    attached.fileSystemType = entry->fileSystemType;
+    attached.imagePresent = true;
+    attached.identity = identity;
+    attached.recorded = true;
+    attached.userSpace = entry->fileSystemType != "squashfs";
+    // Without its record a user-space mount would be known to no one, so an attach that cannot
+    // write one undoes itself: lazily, as nothing works in it yet and a passing look must not
+    // keep it.
+    std::string recordWhy;
+    if (!diskimage::recordAttachment(*resolvedImage, identity, *resolvedPoint, recordWhy)) {
+        std::string detachWhy;
+        if (!detachAttachment(attached, true, detachWhy))
+            return fail("attach", recordWhy + "; the image stays mounted at " + *resolvedPoint + ": " + detachWhy);
+        return fail("attach", recordWhy + "; the image was detached again");
+    }
     made.keep();
-    diskimage::recordAttachment(*resolvedImage, identity, *resolvedPoint);
-    if (plist)
-        diskimage::writeAttachPlist(
-            std::cout, {*resolvedImage, *resolvedPoint, entry->source, entry->fileSystemType, true, identity, true});
+    if (plist) diskimage::writeAttachPlist(std::cout, attached);
     return 0;
 }
 
@@ -258,7 +294,10 @@ int info(const std::vector<std::string>& arguments) {
         if (argument != "-plist") return usage();
         plist = true;
     }
-    const auto attachments = diskimage::listAttachments();
+    std::vector<diskimage::Attachment> attachments;
+    // A user-space mount no record names serves no image anyone could ask for.
+    for (auto& attachment : diskimage::listAttachments())
+        if (!attachment.imagePath.empty()) attachments.push_back(std::move(attachment));
     if (plist) {
         diskimage::writeInfoPlist(std::cout, attachments);
         return 0;
@@ -285,9 +324,13 @@ int detach(const std::vector<std::string>& arguments) {
     if (target.empty()) return usage();
     const std::string resolved = realPath(target).value_or(target);
     std::optional<diskimage::Attachment> found;
-    for (const auto& attachment : diskimage::listAttachments())
+    for (const auto& attachment : diskimage::listAttachments()) {
+        // A user-space mount no record names is detached only for its own user.
+        if (attachment.userSpace && !attachment.recorded && attachment.userId != geteuid()) continue;
         if (attachment.mountPoint == resolved || attachment.deviceEntry == resolved) found = attachment;
+    }
     if (!found) return fail("detach", "no disk image attached at " + target);
+    if (found->userSpace) found->answering = diskimage::answers(found->mountPoint);
 
     std::string why;
     if (!detachAttachment(*found, force, why)) return fail("detach", why);
