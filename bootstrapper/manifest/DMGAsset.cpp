@@ -4,11 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
+#include <vector>
 
 #include "bootstrapper/support/ZORUtils.h"
 #include "foundation/logging/Logger.h"
 #include "platform/DiskImageTool.h"
+#include "platform/Mutex.h"
 #include "platform/ProcessLauncher.h"
 
 namespace {
@@ -22,11 +26,36 @@ std::string normalised(const std::string& path) {
     return text;
 }
 
+// The files this run's assets attached (or use where they were attached already), by device
+// and inode: another asset's clean-up never takes one for an earlier run's copy. Assets live
+// until their run shuts down, so the set holds the current run's files only.
+struct ImagesInUse {
+    platform::Mutex lock;
+    std::multiset<std::pair<dev_t, ino_t>> files GUARDED_BY(lock);
+};
+
+ImagesInUse& imagesInUse() {
+    static ImagesInUse images;
+    return images;
+}
+
+bool inUseByThisRun(const std::pair<dev_t, ino_t>& file) {
+    ImagesInUse& images = imagesInUse();
+    platform::MutexLock hold(images.lock);
+    return images.files.count(file) > 0;
+}
+
 }  // namespace
 
 DMGAsset::DMGAsset() : CompressedAssetBase(kDiskImageAssetType, "DMGAsset") {}
 
 DMGAsset::~DMGAsset() {
+    if (inUse_) {
+        ImagesInUse& images = imagesInUse();
+        platform::MutexLock hold(images.lock);
+        const auto it = images.files.find(*inUse_);
+        if (it != images.files.end()) images.files.erase(it);
+    }
     if (!mounted_) return;
     std::string reason;
     if (!ZORUtils::detachDmg(extractedPath_, reason)) {
@@ -56,6 +85,13 @@ int DMGAsset::extract() {
         return kActionFailed;
     }
     extractedPath_ = mountPoint;
+    struct stat st {};
+    if (::stat(localPath_.c_str(), &st) == 0) {
+        inUse_ = std::make_pair(st.st_dev, st.st_ino);
+        ImagesInUse& images = imagesInUse();
+        platform::MutexLock hold(images.lock);
+        images.files.insert(*inUse_);
+    }
     return kActionDone;
 }
 
@@ -77,11 +113,15 @@ void DMGAsset::removeEarlierCopies() {
         if (path == localPath_ || !ZORUtils::isUniqueFileNameOf(name, fileName)) continue;
         struct stat st {};
         if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) continue;
+        if (inUseByThisRun({st.st_dev, st.st_ino})) continue;
         // Attached at the mount root, it is an earlier run's (a run attaches one image there),
         // and its mount goes with its file: the tool detaches a mount of a deleted image first.
-        std::string attachedAt;
-        if (!ZORUtils::mountPointFromInfo(listing, path, attachedAt)) continue;
-        if (!attachedAt.empty() && normalised(attachedAt) != normalised(requestedMountRoot_)) continue;
+        std::vector<std::string> attachedAt;
+        if (!ZORUtils::mountPointsFromInfo(listing, path, st.st_dev, st.st_ino, attachedAt)) continue;
+        const std::string mountRoot = normalised(requestedMountRoot_);
+        if (std::any_of(attachedAt.begin(), attachedAt.end(),
+                        [&](const std::string& point) { return normalised(point) != mountRoot; }))
+            continue;
         if (::unlink(path.c_str()) == 0)
             logger_->info("Removed %s, left by an earlier run", path.c_str());
         else

@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -102,17 +103,70 @@ bool isElement(pugi::xml_node node, const char* name) {
 
 }  // namespace
 
-bool ZORUtils::mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint) {
-    pugi::xml_document document;
-    if (!document.load_buffer(listing.data(), listing.size())) return false;
+namespace {
+
+// The images array of an "info -plist" listing; an empty node when the listing is unusable.
+pugi::xml_node infoImages(pugi::xml_document& document, const std::string& listing) {
+    if (!document.load_buffer(listing.data(), listing.size())) return {};
     pugi::xml_node root = document.document_element();
     if (isElement(root, "plist")) {
         root = root.first_child();
         while (root && root.type() != pugi::node_element) root = root.next_sibling();
     }
-    if (!isElement(root, "dict")) return false;
+    if (!isElement(root, "dict")) return {};
     pugi::xml_node images = plistValue(root, "images");
-    if (!isElement(images, "array")) return false;
+    return isElement(images, "array") ? images : pugi::xml_node();
+}
+
+// A plist <integer> of decimal digits only; false for anything else.
+bool plistUnsigned(pugi::xml_node node, unsigned long long& value) {
+    if (!isElement(node, "integer")) return false;
+    const std::string text = node.child_value();
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return !text.empty() && error == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+bool ZORUtils::mountPointsFromInfo(const std::string& listing, const std::string& imagePath, dev_t device, ino_t inode,
+                                   std::vector<std::string>& mountPoints) {
+    pugi::xml_document document;
+    const pugi::xml_node images = infoImages(document, listing);
+    if (!images) return false;
+    const std::string wanted = standardizedPath(imagePath);
+    std::vector<std::string> found;
+    for (pugi::xml_node image : images.children()) {
+        if (!isElement(image, "dict")) continue;
+        const pugi::xml_node deviceNode = plistValue(image, "image-device");
+        const pugi::xml_node inodeNode = plistValue(image, "image-inode");
+        bool matches = false;
+        if (deviceNode || inodeNode) {
+            unsigned long long listedDevice = 0;
+            unsigned long long listedInode = 0;
+            if (!plistUnsigned(deviceNode, listedDevice) || !plistUnsigned(inodeNode, listedInode)) return false;
+            matches = listedDevice == static_cast<unsigned long long>(device) &&
+                      listedInode == static_cast<unsigned long long>(inode);
+        } else {
+            const pugi::xml_node path = plistValue(image, "image-path");
+            matches = isElement(path, "string") && standardizedPath(path.child_value()) == wanted;
+        }
+        if (!matches) continue;
+        const pugi::xml_node entities = plistValue(image, "system-entities");
+        if (!isElement(entities, "array")) return false;
+        for (pugi::xml_node entity : entities.children()) {
+            if (!isElement(entity, "dict")) continue;
+            const pugi::xml_node point = plistValue(entity, "mount-point");
+            if (isElement(point, "string")) found.push_back(point.child_value());
+        }
+    }
+    mountPoints = std::move(found);
+    return true;
+}
+
+bool ZORUtils::mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint) {
+    pugi::xml_document document;
+    const pugi::xml_node images = infoImages(document, listing);
+    if (!images) return false;
     const std::string wanted = standardizedPath(imagePath);
     for (pugi::xml_node image : images.children()) {
         if (!isElement(image, "dict")) continue;

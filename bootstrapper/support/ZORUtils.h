@@ -2,9 +2,12 @@
 // attaching a disk image.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "localization/ZDictFlat.h"
 
@@ -75,6 +78,11 @@ public:
     // The mount point of the image at imagePath in an "info -plist" listing, as mountDmg reads it:
     // false when the listing is unusable; mountPoint is set only when the image is listed with one.
     static bool mountPointFromInfo(const std::string& listing, const std::string& imagePath, std::string& mountPoint);
+    // Every mount point of the file at imagePath in an "info -plist" listing, of every image the
+    // listing gives: one that carries a device and inode is that file when both match (under any
+    // name), one without them when its path names it. False when the listing is unusable.
+    static bool mountPointsFromInfo(const std::string& listing, const std::string& imagePath, dev_t device, ino_t inode,
+                                    std::vector<std::string>& mountPoints);
 
 private:
     quirra_private::ZStringDictionary* dictionary = nullptr;

@@ -514,6 +514,68 @@ TEST_F(MountDmgTest, AFailedAttachLooksTheImageUpInTheInfoListing) {
     }
 }
 
+// The image asset's question: every mount of one file, known by its device and inode under
+// any name, or by its path where the listing gives no identity.
+TEST_F(MountDmgTest, EveryMountOfAFileIsFoundByItsIdentity) {
+    const std::string other = env_.base() + "/images/other.sqfs";
+    const auto identity = [](const std::string& device, const std::string& inode) {
+        return "<key>image-device</key><integer>" + device + "</integer><key>image-inode</key><integer>" + inode +
+               "</integer>";
+    };
+    const auto entryWith = [](const std::string& path, const std::string& keys, const std::string& points) {
+        std::string entities;
+        for (const char point : points)
+            entities += std::string("<dict><key>dev-entry</key><string>/dev/loop3</string><key>mount-point</key>") +
+                        "<string>/mnt/" + point + "</string></dict>";
+        return "<dict><key>image-path</key><string>" + path + "</string>" + keys + "<key>system-entities</key><array>" +
+               entities + "</array></dict>";
+    };
+    const struct {
+        const char* what;
+        std::string images;
+        bool usable;
+        std::vector<std::string> mountPoints;
+    } cases[] = {
+        {"every mount of every entry",
+         entryWith(image_, identity("7", "42"), "a") + entryWith(other, identity("7", "43"), "b") +
+             entryWith(image_, identity("7", "42"), "cd"),
+         true,
+         {"/mnt/a", "/mnt/c", "/mnt/d"}},
+        {"the same file under another name", entryWith(other, identity("7", "42"), "a"), true, {"/mnt/a"}},
+        {"another file at the path", entryWith(image_, identity("7", "41"), "a"), true, {}},
+        {"another device", entryWith(image_, identity("8", "42"), "a"), true, {}},
+        {"no identity: by the path",
+         entryWith(env_.base() + "/images/./packager.sqfs", "", "ab"),
+         true,
+         {"/mnt/a", "/mnt/b"}},
+        {"no identity, deleted", entryWith(image_ + " (deleted)", "", "a"), true, {}},
+        {"not listed", entryWith(other, "", "a"), true, {}},
+        {"a device but no inode", entryWith(image_, "<key>image-device</key><integer>7</integer>", "a"), false, {}},
+        {"an inode that is no number", entryWith(other, identity("7", "4x2"), "a"), false, {}},
+        {"a negative device", entryWith(other, identity("-7", "42"), "a"), false, {}},
+        {"an identity as a string",
+         entryWith(image_, "<key>image-device</key><string>7</string><key>image-inode</key><integer>42</integer>", "a"),
+         false,
+         {}},
+        {"entities not an array of the file",
+         "<dict><key>image-path</key><string>" + image_ + "</string>" + identity("7", "42") +
+             "<key>system-entities</key><string>x</string></dict>",
+         false,
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> mountPoints = {"unchanged"};
+        EXPECT_EQ(
+            ZORUtils::mountPointsFromInfo(infoListing("<array>" + c.images + "</array>"), image_, 7, 42, mountPoints),
+            c.usable);
+        EXPECT_EQ(mountPoints, c.usable ? c.mountPoints : std::vector<std::string>{"unchanged"});
+    }
+    std::vector<std::string> mountPoints;
+    EXPECT_FALSE(ZORUtils::mountPointsFromInfo("not a listing", image_, 7, 42, mountPoints));
+    EXPECT_FALSE(ZORUtils::mountPointsFromInfo(infoListing("<dict/>"), image_, 7, 42, mountPoints));
+}
+
 TEST_F(MountDmgTest, AnImageAttachedAlreadyIsFoundWhereItIsMounted) {
     if (!fs::exists("/usr/bin/mksquashfs")) GTEST_SKIP() << "mksquashfs is not installed";
     const std::string source = env_.base() + "/source";

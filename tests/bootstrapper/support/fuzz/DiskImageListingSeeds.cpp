@@ -17,6 +17,8 @@ int main(int argc, char** argv) {
     packager.mountPoint = "/var/tmp/fuzz-mnt/one";
     packager.deviceEntry = "/dev/loop7";
     packager.fileSystemType = "squashfs";
+    packager.imagePresent = true;
+    packager.identity = {disk_image_listing::kImageDevice, disk_image_listing::kImageInode};
     diskimage::Attachment notes;
     notes.imagePath = disk_image_listing::kOtherImagePath;
     notes.mountPoint = "/var/tmp/fuzz-mnt/two";
