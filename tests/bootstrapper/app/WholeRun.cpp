@@ -72,7 +72,7 @@ WholeRun::WholeRun(std::shared_ptr<TemporaryEnvironment> shared)
 
     variables_->set("BOOTSTRAP_LOCK_KEY_PATH", keyFile_);
     variables_->set("BOOTSTRAP_MOUNT_ROOT", mountRoot());
-    variables_->set("BOOTSTRAP_DISK_IMAGE_STATE", base_ + "/diskimage-state");
+    variables_->set("BOOTSTRAP_DISK_IMAGE_STATE", diskImageState());
     variables_->set("BOOTSTRAP_DISK_IMAGE_TOOL", binaryDir() + "/MSPInstaller.app/Contents/MacOS/diskimage");
     variables_->set("BOOTSTRAP_RESOURCES_FOLDER", resources_);
     removeLockSets();
@@ -188,7 +188,7 @@ void WholeRun::abort() {
 
 void WholeRun::shareDiskImagesWith(const WholeRun& earlier) {
     variables_->set("BOOTSTRAP_MOUNT_ROOT", earlier.mountRoot());
-    variables_->set("BOOTSTRAP_DISK_IMAGE_STATE", earlier.base_ + "/diskimage-state");
+    variables_->set("BOOTSTRAP_DISK_IMAGE_STATE", earlier.diskImageState());
 }
 
 std::string WholeRun::packagerFolder() const {

@@ -55,6 +55,8 @@ public:
     // Attaches at the earlier run's mount root with its disk-image records, as two runs of one
     // machine do.
     void shareDiskImagesWith(const WholeRun& earlier);
+    // The disk-image tool's records of this run, and of the later runs that share its images.
+    std::string diskImageState() const { return base_ + "/diskimage-state"; }
     std::string resourcesFolder() const { return resources_; }
     std::string productFolder() const { return product_; }
     std::string keyFile() const { return keyFile_; }

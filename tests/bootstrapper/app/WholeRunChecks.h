@@ -12,8 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/MountTable.h"
 #include "tests/bootstrapper/app/RunLog.h"
 #include "tests/bootstrapper/app/WholeRun.h"
+#include "tests/support/UserSpaceMounts.h"
 
 // A run that installs needs an image attached; without the means the test skips.
 #define SKIP_WITHOUT_MOUNTING()                      \
@@ -56,6 +58,50 @@ inline bool waitForFile(const std::string& path) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+}
+
+// How the runs after a leftover attach: their images mounted with a loop device (root's way) or
+// in user space (BOOTSTRAP_DISK_IMAGE_MOUNT=fuse, every other user's), and whether the
+// disk-image tool's records survive until the next run (a records folder under
+// $XDG_RUNTIME_DIR goes at logout; the mount may outlive it).
+struct LeftoverCase {
+    bool userSpace;
+    bool recordsRemoved;
+    // A loop mount no record explains is not the tool's to detach: every later run fails on a
+    // screen until someone detaches it.
+    bool laterRunsInstall() const { return userSpace || !recordsRemoved; }
+};
+
+inline const LeftoverCase kLeftoverCases[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+
+// A user-space case needs squashfuse and /dev/fuse; without them it skips.
+#define SKIP_WITHOUT_USER_SPACE_MOUNTS(leftover)                            \
+    do {                                                                    \
+        const std::string missing = test_support::missingUserSpaceMounts(); \
+        if ((leftover).userSpace && !missing.empty()) {                     \
+            GTEST_SKIP() << missing;                                        \
+        }                                                                   \
+    } while (0)
+
+inline std::string leftoverCaseName(const testing::TestParamInfo<LeftoverCase>& info) {
+    return std::string(info.param.userSpace ? "UserSpace" : "Loop") +
+           (info.param.recordsRemoved ? "RecordsRemoved" : "RecordsKept");
+}
+
+// The file-system type mounted (last) at point: "squashfs" for a loop device, "fuse.squashfuse"
+// in user space; "" when nothing is.
+inline std::string mountTypeAt(const std::string& point) {
+    std::string type;
+    for (const platform::MountEntry& entry : platform::currentMounts()) {
+        if (entry.mountPoint == point) {
+            type = entry.fileSystemType;
+        }
+    }
+    return type;
+}
+
+inline std::string mountTypeOf(const LeftoverCase& leftover) {
+    return leftover.userSpace ? "fuse.squashfuse" : "squashfs";
 }
 
 // Unmounts whatever a test left attached at a mount root before its folders go.

@@ -1,5 +1,6 @@
-// A whole headless run killed while its image is attached, then the runs after it. The run is
-// forked, so this program holds no other test: at the fork no other thread may be running.
+// A whole headless run killed while its image is attached, then the runs after it, with either
+// mount kind and with the disk-image records kept or lost. The run is forked, so this program
+// holds no test but these: at each fork no thread of an earlier case may be running.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -16,6 +17,8 @@
 #include "platform/MountTable.h"
 #include "tests/bootstrapper/app/WholeRun.h"
 #include "tests/bootstrapper/app/WholeRunChecks.h"
+#include "tests/support/ScopedEnvironment.h"
+#include "tests/support/UserSpaceMounts.h"
 
 namespace fs = std::filesystem;
 using test_support::WholeRun;
@@ -63,11 +66,17 @@ struct KilledWriterLogSets {
     }
 };
 
-TEST(WholeRunKilledTest, ARunKilledWhileAttachedStopsNoLaterRun) {
+class WholeRunKilledTest : public testing::TestWithParam<test_support::LeftoverCase> {};
+
+TEST_P(WholeRunKilledTest, ARunKilledWhileAttachedStopsNoLaterRun) {
     SKIP_WITHOUT_MOUNTING();
+    const test_support::LeftoverCase leftover = GetParam();
+    SKIP_WITHOUT_USER_SPACE_MOUNTS(leftover);
+    test_support::ScopedEnvironment mountKind("BOOTSTRAP_DISK_IMAGE_MOUNT", leftover.userSpace ? "fuse" : "");
     WholeRun first;
     const KilledWriterLogSets logSets{first.environment().home() + "/Library/Logs"};
     test_support::MountRootCleanup cleanup{first.mountRoot()};
+    const test_support::UserSpaceMountCleanup servers{first.environment().base()};
     first.makeProduct({{"--version", "1.0.0.1"}, ""});
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
@@ -99,8 +108,12 @@ TEST(WholeRunKilledTest, ARunKilledWhileAttachedStopsNoLaterRun) {
     ::waitpid(child, nullptr, 0);
     ASSERT_TRUE(stopped) << "the run never reached the pause after its install";
     ASSERT_TRUE(mounted(first.mountRoot()));
+    EXPECT_EQ(test_support::mountTypeAt(first.mountRoot()), test_support::mountTypeOf(leftover));
     EXPECT_EQ(installedVersion(first), "1.0.0.1");
     ASSERT_EQ(imageCopies(first).size(), 1u);
+    if (leftover.recordsRemoved) {
+        fs::remove_all(first.diskImageState());
+    }
 
     for (const std::string version : {"1.0.0.2", "1.0.0.3"}) {
         SCOPED_TRACE(version);
@@ -108,11 +121,23 @@ TEST(WholeRunKilledTest, ARunKilledWhileAttachedStopsNoLaterRun) {
         next.shareDiskImagesWith(first);
         next.makeProduct({{"--version", version}, ""});
         next.start();
+        if (!leftover.laterRunsInstall()) {
+            ASSERT_TRUE(next.waitForFatal("(Error code: A12E3)")) << next.window().describeCalls();
+            ASSERT_TRUE(next.window().clickQuit());
+            EXPECT_TRUE(next.finish());
+            EXPECT_EQ(installedVersion(next), "1.0.0.1");
+            continue;
+        }
         ASSERT_TRUE(next.finish());
         EXPECT_EQ(installedVersion(next), version);
         EXPECT_FALSE(mounted(first.mountRoot()));
         EXPECT_EQ(imageCopies(next), std::vector<std::string>{});
+        // The killed run's squashfuse went with its mount, and the next run's with its own.
+        EXPECT_TRUE(test_support::waitForNoSquashfuseUnder(first.environment().base()));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(MountKinds, WholeRunKilledTest, testing::ValuesIn(test_support::kLeftoverCases),
+                         test_support::leftoverCaseName);
 
 }  // namespace

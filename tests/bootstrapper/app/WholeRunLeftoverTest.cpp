@@ -1,5 +1,6 @@
-// Whole headless runs after a run whose image could not be detached: the next run installs the
-// version it downloaded, or fails on a screen; it never installs from the image left attached.
+// Whole headless runs after a run whose image could not be detached, with either mount kind and
+// with the disk-image records kept or lost: the next run installs the version it downloaded, or
+// fails on a screen; it never installs from the image left attached.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -12,6 +13,7 @@
 #include "tests/bootstrapper/app/WholeRun.h"
 #include "tests/bootstrapper/app/WholeRunChecks.h"
 #include "tests/support/ScopedEnvironment.h"
+#include "tests/support/UserSpaceMounts.h"
 
 namespace fs = std::filesystem;
 using test_support::WholeRun;
@@ -46,10 +48,16 @@ private:
     pid_t pid_ = -1;
 };
 
-TEST(WholeRunLeftoverTest, AfterABusyDetachTheNextRunFailsOrInstallsTheNewerVersionNeverTheOld) {
+class WholeRunLeftoverTest : public testing::TestWithParam<test_support::LeftoverCase> {};
+
+TEST_P(WholeRunLeftoverTest, AfterABusyDetachTheNextRunFailsOrInstallsTheNewerVersionNeverTheOld) {
     SKIP_WITHOUT_MOUNTING();
+    const test_support::LeftoverCase leftover = GetParam();
+    SKIP_WITHOUT_USER_SPACE_MOUNTS(leftover);
+    test_support::ScopedEnvironment mountKind("BOOTSTRAP_DISK_IMAGE_MOUNT", leftover.userSpace ? "fuse" : "");
     WholeRun first;
     test_support::MountRootCleanup cleanup{first.mountRoot()};
+    const test_support::UserSpaceMountCleanup servers{first.environment().base()};
     first.makeProduct({{"--version", "1.0.0.1"}, ""});
     const std::string gate = first.environment().base() + "/installer gate";
     std::ofstream(gate) << "held";
@@ -59,6 +67,7 @@ TEST(WholeRunLeftoverTest, AfterABusyDetachTheNextRunFailsOrInstallsTheNewerVers
     // While the installer waits at its gate, a process of its starts working in the image.
     first.start();
     ASSERT_TRUE(test_support::waitForFile(arguments)) << first.window().describeCalls();
+    EXPECT_EQ(test_support::mountTypeAt(first.mountRoot()), test_support::mountTypeOf(leftover));
     FolderHolder holder(first.mountRoot());
     ASSERT_TRUE(holder.holding());
     fs::remove(gate);
@@ -69,6 +78,9 @@ TEST(WholeRunLeftoverTest, AfterABusyDetachTheNextRunFailsOrInstallsTheNewerVers
     ASSERT_LT(warning, firstLog.size()) << test_support::joinLines(firstLog);
     EXPECT_NE(firstLog[warning].find("WARN"), std::string::npos) << firstLog[warning];
     EXPECT_NE(firstLog[warning].find("busy"), std::string::npos) << firstLog[warning];
+    if (leftover.recordsRemoved) {
+        fs::remove_all(first.diskImageState());
+    }
 
     // The old image is still attached where the next run attaches its newer one, and busy.
     fs::remove(arguments);
@@ -84,7 +96,9 @@ TEST(WholeRunLeftoverTest, AfterABusyDetachTheNextRunFailsOrInstallsTheNewerVers
     const auto secondLog = second.logLines();
     const size_t reason = test_support::findLine(secondLog, "could not be attached");
     ASSERT_LT(reason, secondLog.size()) << test_support::joinLines(secondLog);
-    EXPECT_NE(secondLog[reason].find("busy"), std::string::npos) << secondLog[reason];
+    EXPECT_NE(secondLog[reason].find(leftover.laterRunsInstall() ? "busy" : "something is mounted at"),
+              std::string::npos)
+        << secondLog[reason];
 
     // Once nothing works in it, the old image goes and the newer version is installed.
     holder.release();
@@ -92,9 +106,23 @@ TEST(WholeRunLeftoverTest, AfterABusyDetachTheNextRunFailsOrInstallsTheNewerVers
     third.shareDiskImagesWith(first);
     third.makeProduct({{"--version", "1.0.0.2"}, ""});
     third.start();
+    if (!leftover.laterRunsInstall()) {
+        ASSERT_TRUE(third.waitForFatal(kA12E3)) << third.window().describeCalls();
+        ASSERT_TRUE(third.window().clickQuit());
+        EXPECT_TRUE(third.finish());
+        EXPECT_FALSE(fs::exists(arguments)) << "an installer ran from the image left attached";
+        EXPECT_EQ(installedVersion(third), "1.0.0.1");
+        return;
+    }
     ASSERT_TRUE(third.finish());
     EXPECT_EQ(installedVersion(third), "1.0.0.2");
     EXPECT_TRUE(fs::exists(arguments));
+    // The image the third run attached is detached at its end, and the squashfuse processes of
+    // all three runs are gone with their mounts.
+    EXPECT_TRUE(test_support::waitForNoSquashfuseUnder(first.environment().base()));
 }
+
+INSTANTIATE_TEST_SUITE_P(MountKinds, WholeRunLeftoverTest, testing::ValuesIn(test_support::kLeftoverCases),
+                         test_support::leftoverCaseName);
 
 }  // namespace

@@ -21,7 +21,7 @@ if(PROJECT_SANITIZE MATCHES "thread")
 endif()
 add_library(bootstrapper_whole_run STATIC ${CMAKE_CURRENT_LIST_DIR}/WholeRun.cpp)
 target_link_libraries(bootstrapper_whole_run PUBLIC bootstrapper_app bootstrapper_headless_window
-  download_test_server test_support platform GTest::gtest)
+  download_test_server test_support test_user_space_mounts platform GTest::gtest)
 # One program per group of whole runs; the killed run's group is forked, so it has no other
 # test's thread running then.
 set(whole_run_groups whole_run whole_run_failure whole_run_wait whole_run_leftover whole_run_killed whole_run_root)
