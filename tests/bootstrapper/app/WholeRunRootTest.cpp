@@ -69,6 +69,12 @@ void makeRogueImage(WholeRun& run, const std::string& destination) {
     ASSERT_EQ(chown(destination.c_str(), kNobody, kNogroup), 0);
 }
 
+// For a child: the other user from here on, for good.
+bool becomeNobody() {
+    return setgroups(0, nullptr) == 0 && setresgid(kNogroup, kNogroup, kNogroup) == 0 &&
+           setresuid(kNobody, kNobody, kNobody) == 0;
+}
+
 // The home as a `sudo -E` run sees it: the other user's, with their Library in it.
 std::string giveHomeToNobody(WholeRun& run) {
     const std::string home = run.environment().home();
@@ -96,9 +102,7 @@ TEST(WholeRunRootTest, TheUserWhoseFolderItWasCannotSwapTheImageBeforeItIsAttach
     // As that user: the moment the downloaded image appears under its name, the rogue one takes
     // its place; the window until the attach is at least two worker ticks.
     test_support::ChildGroup swapper(1, [&](int) {
-        if (setgroups(0, nullptr) != 0 || setresgid(kNogroup, kNogroup, kNogroup) != 0 ||
-            setresuid(kNobody, kNobody, kNobody) != 0)
-            return 2;
+        if (!becomeNobody()) return 2;
         const struct timespec pause = {0, 100000};
         struct stat st {};
         while (lstat(stop.c_str(), &st) != 0) {
@@ -170,9 +174,7 @@ TEST_P(SharedFolderTest, AnotherUsersFileThereNeverBecomesTheImage) {
     ASSERT_EQ(chmod(run.environment().base().c_str(), 0711), 0);
 
     test_support::ChildGroup writer(1, [&](int) {
-        if (setgroups(0, nullptr) != 0 || setresgid(kNogroup, kNogroup, kNogroup) != 0 ||
-            setresuid(kNobody, kNobody, kNobody) != 0)
-            return 2;
+        if (!becomeNobody()) return 2;
         struct stat mine {};
         if (fstat(held, &mine) != 0) return 2;
         const struct timespec pause = {0, 100000};
