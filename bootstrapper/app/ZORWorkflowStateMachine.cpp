@@ -34,7 +34,8 @@ constexpr const char* kVersionFileName = "version.xml";
 constexpr const char* kPackagerExecutable = "/MorvaneStudioPackager.app/Contents/MacOS/MorvaneStudioPackager";
 constexpr uint32_t kSegmentSize = 0x200000;
 constexpr uint32_t kUnknownSizeTickLimit = 3600;
-constexpr const char* kLocalApplicationSupport = "/Library/Application Support";
+// A root run's own download folder: the local Application Support may be shared with others.
+constexpr const char* kRootDownloadFolder = "/Library/Application Support/MSP_ZOR";
 
 // The install curve's step and divisor live as long as the process.
 InstallCurve& processInstallCurve() {
@@ -56,13 +57,13 @@ bool findResourceFile(const std::string& name, std::string& path) {
     return true;
 }
 
-// Where the package is downloaded to: the console user's Application Support, but for root
-// the local one, in a folder no other user may change, since root attaches and runs what lies
-// there.
+// Where the package is downloaded to: the console user's Application Support, but for root a
+// folder of its own under the local one, which no other user may change, since root attaches
+// and runs what lies there.
 bool packageFolder(zezu::Logger& logger, std::string& folder) {
     if (geteuid() != 0) return ZEZUUtils::FileUtils::GetDirectoryPath(12, folder);
     std::string why;
-    if (ZEZUUtils::folders::rootOnlyLocalFolder(kLocalApplicationSupport, folder, why)) return true;
+    if (ZEZUUtils::folders::rootOnlyLocalFolder(kRootDownloadFolder, folder, why)) return true;
     logger.error("", "The folder for the package is refused: %s", why.c_str());
     return false;
 }

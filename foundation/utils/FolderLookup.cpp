@@ -42,10 +42,12 @@ bool othersMayReplaceEntries(const struct stat& st) {
 }
 
 // One component of a root-only folder, its parent checked already: made when missing, then
-// judged through a descriptor that followed no link, so that nothing can be swapped between
-// the check and the mode change.
+// judged through a descriptor that followed no link. A parent may be shared when it is sticky
+// (nobody can replace what others put in it); the last one, where files are made, is root's
+// alone. The mode of a folder this run did not make is never changed.
 bool rootOnlyComponent(const std::string& path, bool last, std::string& why) {
-    if (mkdir(path.c_str(), last ? 0700 : 0755) != 0 && errno != EEXIST) {
+    const bool made = mkdir(path.c_str(), last ? 0700 : 0755) == 0;
+    if (!made && errno != EEXIST) {
         why = path + " cannot be made: " + std::strerror(errno);
         return false;
     }
@@ -63,6 +65,7 @@ bool rootOnlyComponent(const std::string& path, bool last, std::string& why) {
         }
         return false;
     }
+    if (made && last) fchmod(folder.get(), 0700);  // whatever the umask
     if (fstat(folder.get(), &st) != 0) {
         why = path + " cannot be examined: " + std::strerror(errno);
         return false;
@@ -71,15 +74,7 @@ bool rootOnlyComponent(const std::string& path, bool last, std::string& why) {
         why = path + " belongs to another user";
         return false;
     }
-    if (last && (st.st_mode & kWritableByOthers) != 0) {
-        fchmod(folder.get(), st.st_mode & 07777 & ~kWritableByOthers);
-        if (fstat(folder.get(), &st) != 0) st.st_mode |= kWritableByOthers;
-        if ((st.st_mode & kWritableByOthers) != 0) {
-            why = path + " may be written by other users";
-            return false;
-        }
-    }
-    if (othersMayReplaceEntries(st)) {
+    if (last ? (st.st_mode & kWritableByOthers) != 0 : othersMayReplaceEntries(st)) {
         why = path + " may be written by other users";
         return false;
     }

@@ -22,8 +22,8 @@ bool consoleUserFolder(const char* relative, std::string& out);
 // <local root><absolutePath> for a process running as root: a folder no other user can change.
 // Missing components are made (the last one 0700, the others 0755) and each component must
 // be a folder, not a link, owned by root; none may be written by group or others unless it
-// is sticky, except the last one, whose mode is first narrowed. out is set only on success;
-// why says what was refused otherwise.
+// is sticky, and the last one not even then. No mode is changed but that of a folder made
+// here. out is set only on success; why says what was refused otherwise.
 bool rootOnlyLocalFolder(const char* absolutePath, std::string& out, std::string& why);
 
 // <process's home>/<relative>, its missing components made with mode. out is set only on

@@ -196,7 +196,8 @@ std::string WholeRun::packagerFolder() const {
 }
 
 std::string WholeRun::downloadFolder() const {
-    return (geteuid() == 0 ? environment_->localRoot() : environment_->home()) + "/Library/Application Support";
+    return geteuid() == 0 ? environment_->localRoot() + "/Library/Application Support/MSP_ZOR"
+                          : environment_->home() + "/Library/Application Support";
 }
 
 std::vector<std::string> WholeRun::logLines() const { return readLines(programLogPath(environment_->home())); }

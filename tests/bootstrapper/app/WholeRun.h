@@ -49,7 +49,8 @@ public:
     std::shared_ptr<TemporaryEnvironment> sharedEnvironment() const { return environment_; }
 
     std::string packagerFolder() const;  // <local root>/Applications/Utilities/Zarvo Application Manager
-    // Where the assets are downloaded: ~/Library/Application Support, for root the local one.
+    // Where the assets are downloaded: ~/Library/Application Support, for root a folder of its own
+    // in the local one.
     std::string downloadFolder() const;
     std::string mountRoot() const { return base_ + "/mnt"; }
     // Attaches at the earlier run's mount root with its disk-image records, as two runs of one

@@ -37,16 +37,14 @@ bool mounted(const std::string& point) {
     return false;
 }
 
-// The copies of the disk-image asset in the folders a run downloads to.
+// The copies of the disk-image asset in the folder the runs download to.
 std::vector<std::string> imageCopies(WholeRun& run) {
     std::vector<std::string> copies;
-    for (const std::string& root : {run.environment().home(), run.environment().localRoot()}) {
-        std::error_code error;
-        for (const auto& entry : fs::directory_iterator(root + "/Library/Application Support", error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.rfind("packager", 0) == 0 && name.find(".sqfs") != std::string::npos) {
-                copies.push_back(entry.path().string());
-            }
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(run.downloadFolder(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("packager", 0) == 0 && name.find(".sqfs") != std::string::npos) {
+            copies.push_back(entry.path().string());
         }
     }
     return copies;
