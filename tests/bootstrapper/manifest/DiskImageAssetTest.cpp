@@ -17,6 +17,7 @@
 #include "platform/DiskImageTool.h"
 #include "platform/ProcessLauncher.h"
 #include "tests/support/FileContents.h"
+#include "tests/support/LogFacadeHome.h"
 #include "tests/support/RecordingLogTarget.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TemporaryEnvironment.h"
