@@ -15,6 +15,9 @@ std::string readFile(const std::string& path);
 // The file's lines without their line ends; none when it cannot be opened.
 std::vector<std::string> readLines(const std::string& path);
 
+// The names of the folder's entries, sorted; none when it cannot be read.
+std::vector<std::string> namesIn(const std::string& folder);
+
 // Replaces the file's content with bytes (creating it, not its folder); false when that fails.
 bool writeFile(const std::string& path, std::string_view bytes);
 

@@ -30,13 +30,7 @@ namespace fs = std::filesystem;
 const std::string kTool = DISK_IMAGE_TOOL;
 const std::string kGenerator = SAMPLE_PRODUCT_TOOL;
 
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
+using test_support::namesIn;
 
 int runTool(const std::vector<std::string>& arguments, std::string& output) {
     int status = -1;

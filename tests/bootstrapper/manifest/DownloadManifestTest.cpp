@@ -44,18 +44,11 @@ const uint64_t kNotesSize = 150000;
 const std::vector<std::string> kSessionArguments = {"--sessionId=S", "--userId=U"};
 
 using test_support::readFile;
+using test_support::namesIn;
 
 bool exists(const std::string& path) {
     struct stat info {};
     return lstat(path.c_str(), &info) == 0;
-}
-
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
