@@ -71,7 +71,10 @@ bool createFile(const std::string& path, int& code) {
     const platform::FileDescriptor fd =
         platform::FileDescriptor::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
     if (!fd.valid()) {
-        const int error = errno == EEXIST && ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) ? ELOOP : errno;
+        const int opened = errno;
+        // A link that appeared at the name is named as one, not as a file in the way.
+        const int error =
+            opened == EEXIST && ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) ? ELOOP : opened;
         DLE_ERROR("Error creating local file. Error code: %d - message: %s", error, std::strerror(error));
         code = nativeCodeForErrno(error);
         return false;
